@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, if any are missing. Groups:
+#   base     compiler, CMake, GoogleTest, Google Benchmark, CLI11, libpng, libtiff
+#   windows  MinGW-w64 cross compilers, wine64, qemu-user, multilib (the Windows checks)
+#   fuzz     clang and its sanitizer/fuzzer runtime
+#   valgrind valgrind
+set -euo pipefail
+
+declare -A groups=(
+  [base]="g++ cmake make googletest libgtest-dev libbenchmark-dev libcli11-dev libpng-dev libtiff-dev pkg-config"
+  [windows]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user gcc-multilib g++-multilib binutils-mingw-w64-i686"
+  [fuzz]="clang libclang-rt-14-dev"
+  [valgrind]="valgrind"
+)
+
+wanted=()
+for group in "${@:-base}"; do
+  for package in ${groups[$group]:?unknown group $group}; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+      wanted+=("$package")
+    fi
+  done
+done
+
+if [ ${#wanted[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "installing: ${wanted[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${wanted[@]}" >/dev/null

@@ -1,0 +1,3 @@
+#include "api/detector_instance.h"
+
+n47::Detector* g_detector = nullptr;

@@ -1,0 +1,11 @@
+#ifndef N47_PLATFORM_SLEEP_H
+#define N47_PLATFORM_SLEEP_H
+
+namespace n47 {
+
+// Blocks the calling thread for one millisecond (Sleep(1) on Windows).
+void sleepOneMillisecond();
+
+}  // namespace n47
+
+#endif
