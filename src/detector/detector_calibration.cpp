@@ -1,6 +1,9 @@
 // The Detector's calibration operations: one step of a series of flat frames.
 #include <cstring>
 
+#include "calibration/accumulate_flat_frame.h"
+#include "calibration/compute_gain_map.h"
+#include "calibration/generate_defect_map.h"
 #include "detector/detector.h"
 
 namespace n47 {
@@ -16,10 +19,15 @@ int Detector::calibrate(std::uint16_t* frame, int index, int count) {
   return 1;
 }
 
-void Detector::accumulateFlatFrame(const std::uint16_t* /*frame*/, int /*index*/, int /*count*/) {}
+void Detector::accumulateFlatFrame(const std::uint16_t* frame, int index, int count) {
+  n47::accumulateFlatFrame(flatSum, frame, width, height, index, count);
+}
 
-void Detector::generateDefectMap(std::uint16_t* /*frame*/) {}
+void Detector::generateDefectMap(std::uint16_t* frame) {
+  if (newPixelMap == nullptr) return;
+  n47::generateDefectMap(frame, width, height, newPixelMap);
+}
 
-void Detector::computeGainMap() {}
+void Detector::computeGainMap() { n47::computeGainMap(flatSum, width, height, newGainMap); }
 
 }  // namespace n47

@@ -1,0 +1,29 @@
+#include "calibration/compute_gain_map.h"
+
+#include <cstddef>
+
+namespace n47 {
+
+void computeGainMap(std::uint32_t* flatSum, int width, int height, GainMapRows gainMap) {
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  // A dark pixel stops at 0 rather than wrapping to a huge value that would inflate the mean.
+  for (std::size_t i = 0; i < pixels; ++i) flatSum[i] = flatSum[i] > kDarkOffset ? flatSum[i] - kDarkOffset : 0;
+
+  std::int32_t total = 0;
+  for (int r = 0; r < height; ++r) {
+    const std::uint32_t* row = flatSum + static_cast<std::size_t>(r) * width;
+    std::uint64_t rowSum = 0;
+    for (int c = 0; c < width; ++c) rowSum += row[c];
+    total += static_cast<std::int32_t>(rowSum / static_cast<std::uint64_t>(width));
+  }
+  const float mean = static_cast<float>(total / height);
+
+  for (int r = 0; r < height; ++r) {
+    const std::uint32_t* row = flatSum + static_cast<std::size_t>(r) * width;
+    for (int c = 0; c < width; ++c) {
+      gainMap[r][c] = row[c] == 0 ? 0.0f : static_cast<float>(static_cast<double>(mean) / row[c]);
+    }
+  }
+}
+
+}  // namespace n47

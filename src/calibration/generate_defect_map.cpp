@@ -1,0 +1,135 @@
+#include "calibration/generate_defect_map.h"
+
+#include <cmath>
+#include <cstddef>
+
+namespace n47 {
+namespace {
+
+constexpr std::uint16_t kOutlierMark = 5000;
+constexpr double kSigmaFactor = 3.0;
+
+struct Interior {
+  int first;       // first interior row or column
+  int lastRow;     // last interior row
+  int lastColumn;  // last interior column
+  int columns;     // W' = width - 32
+  int rows;        // H' = height - 32
+};
+
+// Ends a run of `length` defective lines that began at `start`: runs of 3 to 5 become a band,
+// filled in full, with its middle line flagged.
+template <typename FillLine, typename FlagLine>
+void closeBand(int start, int length, FillLine fillLine, FlagLine flagLine) {
+  if (length < 3 || length > 5) return;
+  for (int line = start; line < start + length; ++line) fillLine(line);
+  flagLine(start + (length - 1) / 2);
+}
+
+}  // namespace
+
+void generateDefectMap(std::uint16_t* frame, int width, int height, PixelMapRows map) {
+  if (width <= 2 * kDefectMargin || height <= 2 * kDefectMargin || width > kFrameWidth || height > kFrameHeight) {
+    return;
+  }
+  const Interior in{kDefectMargin, height - 1 - kDefectMargin, width - 1 - kDefectMargin, width - 2 * kDefectMargin,
+                    height - 2 * kDefectMargin};
+  const auto pixel = [&](int r, int c) -> std::uint16_t& { return frame[static_cast<std::size_t>(r) * width + c]; };
+
+  // Only the line flags of a scratch map are ever used; they are bounded by the geometry.
+  bool rowFound[kFrameHeight] = {};
+  bool columnFound[kFrameWidth] = {};
+  float rowSquares[kFrameHeight] = {};
+
+  // Mean: exact per-row sums, each row's mean added in double.
+  double total = 0.0;
+  for (int r = in.first; r <= in.lastRow; ++r) {
+    std::int64_t rowSum = 0;
+    for (int c = in.first; c <= in.lastColumn; ++c) rowSum += pixel(r, c);
+    total += static_cast<double>(rowSum) / in.columns;
+  }
+  const float mean = static_cast<float>(total / in.rows);
+
+  // Standard deviation: each row's squares summed in double in column order, kept as a float.
+  for (int r = in.first; r <= in.lastRow; ++r) {
+    double squares = 0.0;
+    for (int c = in.first; c <= in.lastColumn; ++c) {
+      const double deviation = static_cast<double>(mean) - pixel(r, c);
+      squares += deviation * deviation;
+    }
+    rowSquares[r] = static_cast<float>(squares);
+  }
+  const double inverse = 1.0 / (static_cast<double>(in.columns) * in.rows - 1.0);
+  double variance = 0.0;
+  for (int r = 0; r < height; ++r) variance += static_cast<double>(rowSquares[r]) * inverse;
+  const float sigma = static_cast<float>(std::sqrt(variance));
+
+  const double spread = kSigmaFactor * static_cast<double>(sigma);
+  const double upper = static_cast<double>(mean) + spread;
+  const double lower = static_cast<double>(mean) - spread;
+
+  for (int r = in.first; r <= in.lastRow; ++r) {
+    for (int c = in.first; c <= in.lastColumn; ++c) {
+      const double value = pixel(r, c);
+      if (value > upper || value < lower) {
+        map[r][c] = 1;
+        pixel(r, c) = kOutlierMark;
+      } else {
+        pixel(r, c) = 0;
+      }
+    }
+  }
+
+  // Rows first, so that their fills count towards the columns.
+  for (int r = in.first; r <= in.lastRow; ++r) {
+    int marked = 0;
+    for (int c = in.first; c <= in.lastColumn; ++c) marked += map[r][c] != 0 ? 1 : 0;
+    if (marked > in.columns / 2) {
+      for (int c = 0; c < width; ++c) map[r][c] = 1;
+      rowFound[r] = true;
+    }
+  }
+  for (int c = in.first; c <= in.lastColumn; ++c) {
+    int marked = 0;
+    for (int r = in.first; r <= in.lastRow; ++r) marked += map[r][c] != 0 ? 1 : 0;
+    if (marked > in.rows / 2) {
+      for (int r = 0; r < height; ++r) map[r][c] = 1;
+      columnFound[c] = true;
+    }
+  }
+
+  const auto fillRow = [&](int r) {
+    for (int c = 0; c < width; ++c) map[r][c] = 1;
+  };
+  const auto flagRow = [&](int r) { map[r][width] = 1; };
+  int runStart = 0;
+  int runLength = 0;
+  for (int r = in.first; r <= in.lastRow; ++r) {
+    if (map[r][width] != 0 || rowFound[r]) {
+      if (runLength == 0) runStart = r;
+      ++runLength;
+    } else {
+      closeBand(runStart, runLength, fillRow, flagRow);
+      runLength = 0;
+    }
+  }
+  closeBand(runStart, runLength, fillRow, flagRow);
+
+  const auto fillColumn = [&](int c) {
+    for (int r = 0; r < height; ++r) map[r][c] = 1;
+  };
+  const auto flagColumn = [&](int c) { map[height][c] = 1; };
+  runLength = 0;
+  for (int c = in.first; c <= in.lastColumn; ++c) {
+    if (map[height][c] != 0 || columnFound[c]) {
+      if (runLength == 0) runStart = c;
+      ++runLength;
+    } else {
+      closeBand(runStart, runLength, fillColumn, flagColumn);
+      runLength = 0;
+    }
+  }
+  closeBand(runStart, runLength, fillColumn, flagColumn);
+}
+
+}  // namespace n47
