@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "grabber/usb_frm01.h"
+#include "n47sim/model_control.h"
 #include "n47sim/sim_control.h"
 
 namespace {
@@ -154,6 +155,10 @@ N47SIM_API void n47sim_set_frame_source(n47sim_frame_source source, void* contex
 }
 
 N47SIM_API size_t n47sim_frames_delivered(void) { return state().framesDelivered; }
+
+N47SIM_API void n47sim_last_frame(uint16_t* frame) {
+  if (frame != nullptr) std::copy(state().frame.begin(), state().frame.end(), frame);
+}
 
 N47SIM_API void n47sim_push_message(const uint8_t* bytes, size_t length) {
   Message message{};

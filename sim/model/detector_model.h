@@ -1,0 +1,42 @@
+// A seeded physical model of the panel: fixed per-pixel properties drawn once, and frames
+// rendered from them with fresh noise each time.
+#ifndef N47SIM_MODEL_DETECTOR_MODEL_H
+#define N47SIM_MODEL_DETECTOR_MODEL_H
+
+#include <cstdint>
+#include <vector>
+
+#include "n47sim/model_control.h"
+
+namespace n47sim {
+
+class DetectorModel {
+ public:
+  explicit DetectorModel(const n47sim_model_params& params);
+
+  void setScene(int scene, double dose);
+  // Renders the next frame; each call draws new noise (the sequence repeats for one seed).
+  void render(std::uint16_t* frame);
+  void ideal(std::uint16_t* frame) const;
+  const std::vector<n47sim_defect>& defects() const { return defects_; }
+  double meanGain() const { return meanGain_; }
+
+ private:
+  void placeDefects();
+  double transmission(int row, int column) const;
+
+  n47sim_model_params params_;
+  std::vector<float> offset_;
+  std::vector<float> gain_;
+  std::vector<std::uint8_t> kind_;  // n47sim_defect_kind per pixel, 0 for a good one
+  std::vector<n47sim_defect> defects_;
+  std::vector<float> transmission_;  // of the current scene
+  double meanGain_ = 1.0;
+  int scene_ = N47SIM_SCENE_DARK;
+  double dose_ = 0.0;
+  std::uint64_t framesRendered_ = 0;
+};
+
+}  // namespace n47sim
+
+#endif

@@ -1,0 +1,45 @@
+// The subcommands of the n47 tool. Each throws std::runtime_error with a message for the user.
+#ifndef N47_TOOLS_COMMANDS_H
+#define N47_TOOLS_COMMANDS_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace n47tool {
+
+struct DemoOptions {
+  std::string outputFolder = "out/demo";
+  unsigned seed = 47;
+  int flats = 8;
+};
+void runDemo(const DemoOptions& options);
+
+void runCalibrate(const std::vector<std::string>& flats, const std::string& pixelMapOut, const std::string& gainMapOut);
+
+struct CorrectOptions {
+  std::string input, output, pixelMap, gainMap;
+  bool calibrationMode = false;
+};
+void runCorrect(const CorrectOptions& options);
+
+void runMapsStats(const std::string& path);
+void runMapsRender(const std::string& path, const std::string& output);
+
+void runConvert(const std::string& input, const std::string& output, std::optional<double> low,
+                std::optional<double> high);
+
+struct SimulateOptions {
+  std::string scene, output, idealOutput;
+  unsigned seed = 47;
+  double dose = 4000.0;
+};
+void runSimulate(const SimulateOptions& options);
+
+// Progress on one line of the terminal ("calibrating 3/8"), ended by finishProgress().
+void showProgress(const std::string& what, int done, int total);
+void finishProgress();
+
+}  // namespace n47tool
+
+#endif

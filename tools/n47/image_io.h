@@ -1,0 +1,51 @@
+// Frames and pictures on disk: headerless raw frames, 16-bit TIFF, 8-bit PNG. Every writer
+// writes a temporary file beside the target and renames it over the target only when the
+// whole file is written, so a failed run never leaves a half-written or clobbered output.
+#ifndef N47_TOOLS_IMAGE_IO_H
+#define N47_TOOLS_IMAGE_IO_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace n47tool {
+
+inline constexpr int kWidth = 2048;
+inline constexpr int kHeight = 1536;
+inline constexpr std::size_t kPixels = static_cast<std::size_t>(kWidth) * kHeight;
+
+using Frame = std::vector<std::uint16_t>;
+
+// A picture for PNG output: 8-bit grey (channels 1) or RGB (channels 3).
+struct Picture {
+  int width = 0, height = 0, channels = 1;
+  std::vector<std::uint8_t> bytes;
+};
+
+// Throws std::runtime_error with a message that names the file.
+Frame readRawFrame(const std::string& path);
+std::vector<std::uint8_t> readFileExactly(const std::string& path, std::size_t bytes, const char* what);
+void writeRawFrame(const std::string& path, const Frame& frame);
+void writeTiff16(const std::string& path, const Frame& frame, int width = kWidth, int height = kHeight);
+Frame readTiff16(const std::string& path, int& width, int& height);
+void writePng(const std::string& path, const Picture& picture);
+Picture readPng(const std::string& path);
+
+// Lower-cased extension with the dot (".tif"), or "".
+std::string extensionOf(const std::string& path);
+// Fails early, before any work, when an output cannot be created where it is asked for.
+void checkWritable(const std::string& path);
+
+// Window and level: maps [low, high] onto 0 .. 255.
+struct Window {
+  double low = 0.0, high = 16383.0;
+};
+// The 0.5 % and 99.5 % points of the pixels inside the frame's 20-pixel border.
+Window autoWindow(const Frame& frame, int width = kWidth, int height = kHeight);
+Picture toGrey(const Frame& frame, Window window, int width = kWidth, int height = kHeight);
+// Side by side with a gap, each half downscaled by `factor` (1 = full size).
+Picture sideBySide(const Picture& left, const Picture& right, int factor);
+
+}  // namespace n47tool
+
+#endif
