@@ -54,17 +54,8 @@ void DetectorModel::placeDefects() {
     kind_[at(row, column)] = static_cast<std::uint8_t>(kind);
     defects_.push_back({kind, row, column});
   };
-  int row = 0, column = 0;
-  for (int i = 0; i < params_.dead_pixels; ++i) somewhere(row, column), mark(N47SIM_DEFECT_DEAD, row, column);
-  for (int i = 0; i < params_.hot_pixels; ++i) somewhere(row, column), mark(N47SIM_DEFECT_HOT, row, column);
-  for (int i = 0; i < params_.noisy_pixels; ++i) somewhere(row, column), mark(N47SIM_DEFECT_NOISY, row, column);
-  for (int i = 0; i < params_.clusters; ++i) {
-    somewhere(row, column);
-    const int height = 2 + random.below(2), width = 2 + random.below(2);
-    for (int dr = 0; dr < height; ++dr)
-      for (int dc = 0; dc < width; ++dc) mark(N47SIM_DEFECT_CLUSTER, row + dr, column + dc);
-  }
-  // Whole lines: recorded once each, with -1 for the running coordinate.
+  // Whole lines first, recorded once each with -1 for the running coordinate; single defects
+  // then land only on pixels no line has taken.
   const auto markRow = [&](int r) {
     defects_.push_back({N47SIM_DEFECT_ROW, r, -1});
     for (int c = 0; c < W; ++c) kind_[at(r, c)] = N47SIM_DEFECT_ROW;
@@ -78,6 +69,16 @@ void DetectorModel::placeDefects() {
     const int c = 300 + 700 * i + random.below(200);
     defects_.push_back({N47SIM_DEFECT_COLUMN, -1, c});
     for (int r = 0; r < H; ++r) kind_[at(r, c)] = N47SIM_DEFECT_COLUMN;
+  }
+  int row = 0, column = 0;
+  for (int i = 0; i < params_.dead_pixels; ++i) somewhere(row, column), mark(N47SIM_DEFECT_DEAD, row, column);
+  for (int i = 0; i < params_.hot_pixels; ++i) somewhere(row, column), mark(N47SIM_DEFECT_HOT, row, column);
+  for (int i = 0; i < params_.noisy_pixels; ++i) somewhere(row, column), mark(N47SIM_DEFECT_NOISY, row, column);
+  for (int i = 0; i < params_.clusters; ++i) {
+    somewhere(row, column);
+    const int height = 2 + random.below(2), width = 2 + random.below(2);
+    for (int dr = 0; dr < height; ++dr)
+      for (int dc = 0; dc < width; ++dc) mark(N47SIM_DEFECT_CLUSTER, row + dr, column + dc);
   }
 }
 
