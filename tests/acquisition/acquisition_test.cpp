@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/detector_instance.h"
+#include "support/detector_fixture.h"
 #include "correction/correction_pipeline.h"
 #include "detector/capture_timeout.h"
 #include "n47sim/sim_control.h"
@@ -29,18 +30,14 @@ State stateOf(const n47::Detector& d) {
   return {d.readyRequested, d.readyTimerOn, d.runState, d.readyTimeCount, d.readyActive};
 }
 
-class Acquisition : public ::testing::Test {
+class Acquisition : public n47test::DetectorTest {
  protected:
   void SetUp() override {
-    n47sim_reset();
-    ASSERT_EQ(Sys_Allocation_N47(), 1);
-    d_ = g_detector;
+    DetectorTest::SetUp();
     // Calibration mode and a zero frame keep each capture's correction cheap.
     CalibrationMode(1);
   }
-  void TearDown() override { Sys_Free(); }
   State state() const { return stateOf(*d_); }
-  n47::Detector* d_ = nullptr;
 };
 
 TEST_F(Acquisition, UnknownCommandsAnswerZeroAndChangeNothing) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/detector_instance.h"
+#include "support/detector_fixture.h"
 #include "n47sim/sim_control.h"
 #include "support/sim_log.h"
 #include "tavrin_n47.h"
@@ -14,14 +15,12 @@ namespace {
 
 using Message = std::vector<std::uint8_t>;
 
-class ControlMessages : public ::testing::Test {
+class ControlMessages : public n47test::DetectorTest {
  protected:
   void SetUp() override {
-    n47sim_reset();
-    ASSERT_EQ(Sys_Allocation_N47(), 1);
+    DetectorTest::SetUp();
     n47sim_clear_log();
   }
-  void TearDown() override { Sys_Free(); }
 
   // Sends one message and reads it with CheckSwitch.
   static void receive(std::initializer_list<std::pair<int, std::uint8_t>> bytes) {

@@ -10,6 +10,7 @@
 
 #include "api/detector_instance.h"
 #include "n47sim/sim_control.h"
+#include "support/detector_fixture.h"
 #include "support/temp_dir.h"
 #include "tavrin_n47.h"
 
@@ -19,16 +20,7 @@ constexpr int W = 2048;
 constexpr int H = 1536;
 constexpr std::size_t kPixels = static_cast<std::size_t>(W) * H;
 
-class CalibrationSeries : public ::testing::Test {
- protected:
-  void SetUp() override {
-    n47sim_reset();
-    ASSERT_EQ(Sys_Allocation_N47(), 1);
-    d_ = g_detector;
-  }
-  void TearDown() override { Sys_Free(); }
-  n47::Detector* d_ = nullptr;
-};
+class CalibrationSeries : public n47test::DetectorTest {};
 
 TEST_F(CalibrationSeries, RefusesANullFrameAndCountsOutsideOneTo65537TouchingNothing) {
   std::vector<std::uint16_t> frame(kPixels, 1000);

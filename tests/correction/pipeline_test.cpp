@@ -9,6 +9,7 @@
 #include <random>
 
 #include "api/detector_instance.h"
+#include "support/detector_fixture.h"
 #include "correction/apply_gain_map.h"
 #include "correction/correction_pipeline.h"
 #include "correction/filter_impulse_noise.h"
@@ -110,13 +111,8 @@ TEST(Pipeline, NeutralMapsChangeAFrameOnlyByFilteringLimitingAndMasking) {
 constexpr int W = 2048;
 constexpr int H = 1536;
 
-class FullFrame : public ::testing::Test {
+class FullFrame : public n47test::DetectorTest {
  protected:
-  void SetUp() override {
-    n47sim_reset();
-    ASSERT_EQ(Sys_Allocation_N47(), 1);
-  }
-  void TearDown() override { Sys_Free(); }
 
   // Random maps with every code, markers on every edge band, and every awkward gain, written
   // as map files and loaded through the exports.

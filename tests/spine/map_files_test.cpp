@@ -13,6 +13,7 @@
 
 #include "api/detector_instance.h"
 #include "n47sim/sim_control.h"
+#include "support/detector_fixture.h"
 #include "support/temp_dir.h"
 #include "tavrin_n47.h"
 
@@ -21,14 +22,8 @@ namespace {
 constexpr std::size_t kPixelMapBytes = 3149313;
 constexpr std::size_t kGainMapBytes = 12582912;
 
-class MapFiles : public ::testing::Test {
+class MapFiles : public n47test::DetectorTest {
  protected:
-  void SetUp() override {
-    n47sim_reset();
-    ASSERT_EQ(Sys_Allocation_N47(), 1);
-    d_ = g_detector;
-  }
-  void TearDown() override { Sys_Free(); }
 
   void fillNewMapsRandomly(unsigned seed) {
     std::mt19937 rng(seed);
@@ -50,7 +45,6 @@ class MapFiles : public ::testing::Test {
     return gains;
   }
 
-  n47::Detector* d_ = nullptr;
   n47test::TempDir dir_;
 };
 
