@@ -89,7 +89,8 @@ run_host() {
   fi
   echo "$name: $(grep -v '^wine' "$work/$name-stderr.txt" | tail -n 1)"
 }
-export WINEPREFIX="$work/wine-prefix" WINEDEBUG=-all
+# No .NET or HTML engine is needed; skipping them keeps the first start short and quiet.
+export WINEPREFIX="$work/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 run_host linux "$PWD/build/dev/bin/n47_export_host" "$PWD/build/dev/bin/libTavrin_N47_USB_REF.so"
 run_host wine /usr/lib/wine/wine64 "$PWD/$x64_bin/n47_export_host.exe"
 run_host i386 qemu-i386 "$PWD/build/linux-i386/bin/n47_export_host" "$PWD/build/linux-i386/bin/libTavrin_N47_USB_REF.so"
