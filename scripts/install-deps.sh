@@ -8,7 +8,7 @@ set -euo pipefail
 
 declare -A groups=(
   [base]="g++ cmake make googletest libgtest-dev libbenchmark-dev libcli11-dev libpng-dev libtiff-dev pkg-config"
-  [windows]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user gcc-multilib g++-multilib binutils-mingw-w64-i686"
+  [windows]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user gcc-multilib g++-multilib binutils-mingw-w64-i686 binutils-mingw-w64-x86-64"
   [fuzz]="clang libclang-rt-14-dev"
   [valgrind]="valgrind"
 )
