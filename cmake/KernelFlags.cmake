@@ -2,7 +2,6 @@
 #   N47_X86_KERNELS      x86 target with GCC or Clang: SSE2 and AVX2 kernels are built
 #   N47_AVX512_KERNELS   ... and the AVX-512 kernels too
 #   n47_kernel_flags(TARGET AVX2|AVX512 files...)   adds that set's flags to those files of TARGET only
-include_guard(GLOBAL)
 
 set(N47_X86_KERNELS OFF)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i.86|x86|X86)$")

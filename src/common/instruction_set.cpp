@@ -34,6 +34,8 @@ void setInstructionSetCeiling(InstructionSet ceiling) { g_ceiling = ceiling; }
 
 const char* instructionSetName(InstructionSet level) {
   switch (level) {
+    case InstructionSet::kLiteral:
+      return "literal";
     case InstructionSet::kPortable:
       return "portable";
     case InstructionSet::kSse2:

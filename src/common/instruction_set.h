@@ -8,6 +8,7 @@ namespace n47 {
 
 // Ordered: each level includes the ones before it.
 enum class InstructionSet {
+  kLiteral,   // not a processor level: the literal stages themselves, for comparison
   kPortable,  // plain C++, no x86 intrinsics (every non-x86 target)
   kSse2,      // the x86 baseline; every 32-bit Windows PC this library ships to has it
   kAvx2,

@@ -6,12 +6,18 @@
 
 namespace n47test {
 
-MapRows::MapRows(int w, int h) : width(w), height(h), bytes(static_cast<std::size_t>(w + 1) * (h + 1), 0) {
-  for (int r = 0; r <= h; ++r) pointers.push_back(bytes.data() + static_cast<std::size_t>(r) * (w + 1));
+MapRows::MapRows(int w, int h) : width(w), height(h), bytes(static_cast<std::size_t>(w + 1) * (h + 1), 0) { point(); }
+
+void MapRows::point() {
+  pointers.clear();
+  for (int r = 0; r <= height; ++r) pointers.push_back(bytes.data() + static_cast<std::size_t>(r) * (width + 1));
 }
 
-GainRows::GainRows(int w, int h) : width(w), height(h), values(static_cast<std::size_t>(w) * h, 1.0f) {
-  for (int r = 0; r < h; ++r) pointers.push_back(values.data() + static_cast<std::size_t>(r) * w);
+GainRows::GainRows(int w, int h) : width(w), height(h), values(static_cast<std::size_t>(w) * h, 1.0f) { point(); }
+
+void GainRows::point() {
+  pointers.clear();
+  for (int r = 0; r < height; ++r) pointers.push_back(values.data() + static_cast<std::size_t>(r) * width);
 }
 
 namespace {

@@ -10,9 +10,13 @@
 
 namespace n47test {
 
-// A pixel map in the library's layout: (height + 1) rows of (width + 1) bytes.
+// A pixel map in the library's layout: (height + 1) rows of (width + 1) bytes. A copy points
+// at its own bytes.
 struct MapRows {
   MapRows(int w, int h);
+  MapRows(const MapRows& other) : width(other.width), height(other.height), bytes(other.bytes) { point(); }
+  MapRows& operator=(const MapRows&) = delete;
+  void point();
   std::uint8_t& cell(int r, int c) { return bytes[static_cast<std::size_t>(r) * (width + 1) + c]; }
   std::uint8_t* const* rows() { return pointers.data(); }
   const std::uint8_t* const* rows() const { return pointers.data(); }
@@ -24,6 +28,9 @@ struct MapRows {
 // A gain map: height rows of width floats.
 struct GainRows {
   GainRows(int w, int h);
+  GainRows(const GainRows& other) : width(other.width), height(other.height), values(other.values) { point(); }
+  GainRows& operator=(const GainRows&) = delete;
+  void point();
   float* const* rows() { return pointers.data(); }
   const float* const* rows() const { return pointers.data(); }
   int width, height;

@@ -3,6 +3,7 @@
 #include "common/instruction_set.h"
 #include "common/x86/cpu_features.h"
 #include "correction/apply_gain_map.h"
+#include "correction/correction_pipeline.h"
 #include "correction/filter_impulse_noise.h"
 #include "correction/fast/gain_kernels.h"
 #include "correction/fast/impulse_filter_kernels.h"
@@ -31,6 +32,9 @@ void filterImpulseNoise(std::uint16_t* frame, int width, int height) {
       filterImpulseNoiseSse2(frame, width, height);
       return;
 #endif
+    case InstructionSet::kLiteral:
+      n47::filterImpulseNoise(frame, width, height);
+      return;
     default:
       filterImpulseNoisePortable(frame, width, height);
       return;
@@ -60,6 +64,10 @@ void applyGainMap(std::uint16_t* frame, int width, int height, ConstGainMapRows 
 
 void correctFrame(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap, ConstGainMapRows gainMap,
                   bool calibrationMode) {
+  if (activeInstructionSet() == InstructionSet::kLiteral) {
+    n47::correctFrame(frame, width, height, pixelMap, gainMap, calibrationMode);
+    return;
+  }
   filterImpulseNoise(frame, width, height);
   repairCode2Pixels(frame, width, height, pixelMap);
   if (!calibrationMode) applyGainMap(frame, width, height, gainMap);
