@@ -13,11 +13,11 @@ namespace {
 template <class Visit>
 void forEachMarkedCell(const std::uint8_t* cells, int first, int last, Visit visit) {
   int x = first;
-  for (; x + 8 <= last + 1; x += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, cells + x, sizeof word);
-    if (word == 0) continue;
-    for (int k = 0; k < 8; ++k)
+  for (; x + 32 <= last + 1; x += 32) {
+    std::uint64_t words[4];
+    std::memcpy(words, cells + x, sizeof words);
+    if ((words[0] | words[1] | words[2] | words[3]) == 0) continue;
+    for (int k = 0; k < 32; ++k)
       if (cells[x + k] != 0) visit(x + k);
   }
   for (; x <= last; ++x)

@@ -75,7 +75,7 @@ void correctFrame(std::uint16_t* frame, int width, int height, ConstPixelMapRows
   // Line repairs touch only the few marked lines; the literal stage is already fast enough.
   n47::repairDefectLines(frame, width, height, pixelMap);
   filterImpulseNoise(frame, width, height);
-  if (!calibrationMode) n47::maskBorder(frame, width, height);
+  if (!calibrationMode) maskBorder(frame, width, height);
 }
 
 }  // namespace n47::fast

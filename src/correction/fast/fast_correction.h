@@ -15,6 +15,7 @@ void filterImpulseNoise(std::uint16_t* frame, int width, int height);
 void repairCode2Pixels(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap);
 void applyGainMap(std::uint16_t* frame, int width, int height, ConstGainMapRows gainMap);
 void repairDefectPixels(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap);
+void maskBorder(std::uint16_t* frame, int width, int height);
 
 // The whole pipeline, in the stage order of each mode.
 void correctFrame(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap, ConstGainMapRows gainMap,

@@ -29,9 +29,8 @@ constexpr int kOuterRows[] = {0, 4};
 // Returns true when the centre pixel was replaced; keeps the column sums in step.
 inline bool filterPosition(std::uint16_t* frame, int width, int r, int c, std::uint32_t* columnSums) {
   const std::uint16_t* top = frame + static_cast<std::ptrdiff_t>(r) * width + c;
-  std::int32_t sum = 0;
-  for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 5; ++x) sum += top[y * width + x];
+  const auto sum = static_cast<std::int32_t>(columnSums[c] + columnSums[c + 1] + columnSums[c + 2] +
+                                             columnSums[c + 3] + columnSums[c + 4]);
   const std::int32_t mean = (sum - 1) / 25;  // 0 for a sum of 0: division truncates
   std::int32_t deviation = 0;
   for (int y = 0; y < 5; ++y)
@@ -64,8 +63,16 @@ inline bool filterPosition(std::uint16_t* frame, int width, int r, int c, std::u
   return true;
 }
 
+// Ors a block's bits into the pending positions from `index` on; a block may straddle two words.
+template <int kLanes>
+void markPending(std::uint64_t* pending, int index, std::uint64_t bits) {
+  const int shift = index % 64;
+  pending[index / 64] |= bits << shift;
+  if (shift != 0 && shift + kLanes > 64) pending[index / 64 + 1] |= bits >> (64 - shift);
+}
+
 // Block: a type with
-//   static constexpr int kLanes;   positions decided per call, dividing 64
+//   static constexpr int kLanes;   positions decided per call, at most 64
 //   static void slide(std::uint32_t* sums, const std::uint16_t* leaving, const std::uint16_t* entering, int count);
 //   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* windowTop, int width);
 //     bit i set: position i of the block may leave its band and goes to the exact rule
@@ -92,13 +99,18 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
     if (r > 4) Block::slide(columnSums + 4, row(r - 1) + 4, row(r + 4) + 4, width - 4);
 
     for (int w = 0; w < words; ++w) pending[w] = 0;
-    int c = 4;
-    for (; c + Block::kLanes + 4 <= width; c += Block::kLanes) {
-      const int index = c - 4;
-      pending[index / 64] |= Block::undecided(columnSums + c, row(r) + c, width) << (index % 64);
+    // Blocks from the left; the last one ends at the last position and may overlap the one
+    // before it (deciding a position twice on the same frame gives the same answer).
+    const int lastBlock = width - 4 - Block::kLanes;
+    if (lastBlock >= 4) {
+      for (int c = 4; c < lastBlock; c += Block::kLanes) {
+        markPending<Block::kLanes>(pending, c - 4, Block::undecided(columnSums + c, row(r) + c, width));
+      }
+      markPending<Block::kLanes>(pending, lastBlock - 4, Block::undecided(columnSums + lastBlock, row(r) + lastBlock, width));
+      Block::leaveVectorCode();
+    } else {
+      for (int c = 4; c <= width - 5; ++c) pending[(c - 4) / 64] |= std::uint64_t{1} << ((c - 4) % 64);
     }
-    Block::leaveVectorCode();
-    for (; c <= width - 5; ++c) pending[(c - 4) / 64] |= std::uint64_t{1} << ((c - 4) % 64);
 
     for (int w = 0; w < words; ++w) {
       // Re-read the word each time: a replacement adds the two positions after it.
