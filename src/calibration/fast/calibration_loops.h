@@ -3,7 +3,9 @@
 // carried for eight rows side by side, each row still in its own column order. Each
 // instruction-set source file includes this and compiles its own copy with its own flags; the
 // anonymous namespace keeps the copies apart (the linker must never pick a wider copy for the
-// baseline path).
+// baseline path). The files are built with -fno-trapping-math, which lets the compiler
+// vectorize the divisions below; it changes no value, only the assumption that someone reads
+// floating-point exception flags, which this library never does.
 #ifndef N47_CALIBRATION_FAST_CALIBRATION_LOOPS_H
 #define N47_CALIBRATION_FAST_CALIBRATION_LOOPS_H
 
@@ -33,7 +35,8 @@ void averageSums(std::uint32_t* flatSum, std::size_t pixels, int count) {
   const double divisor = count;
   for (std::size_t i = 0; i < pixels; ++i) {
     const std::uint32_t sum = flatSum[i];
-    const auto quotient = static_cast<std::int32_t>(static_cast<double>(static_cast<std::int32_t>(sum & 0x7fffffffu)) / divisor);
+    const auto below = static_cast<std::int32_t>(sum < ceilingSum ? sum : 0u);
+    const auto quotient = static_cast<std::int32_t>(static_cast<double>(below) / divisor);
     flatSum[i] = sum >= ceilingSum ? static_cast<std::uint32_t>(kMaxPixelValue) : static_cast<std::uint32_t>(quotient);
   }
 }
@@ -107,8 +110,10 @@ std::uint64_t wideRowSum(const std::uint32_t* values, int count) {
 // double form of the rule.
 void gainRow(const std::uint32_t* values, int count, float mean, float* gains) {
   for (int c = 0; c < count; ++c) {
-    const float v = static_cast<float>(static_cast<std::int32_t>(values[c]));
-    gains[c] = values[c] == 0 ? 0.0f : mean / v;
+    const std::uint32_t value = values[c];
+    const float divisor = value == 0 ? 1.0f : static_cast<float>(static_cast<std::int32_t>(value));
+    const float quotient = mean / divisor;
+    gains[c] = value == 0 ? 0.0f : quotient;
   }
 }
 

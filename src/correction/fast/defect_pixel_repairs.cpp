@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "common/prefetch.h"
 #include "correction/fast/fast_correction.h"
 
 namespace n47::fast {
@@ -29,6 +30,7 @@ void forEachMarkedCell(const std::uint8_t* cells, int first, int last, Visit vis
 void repairCode2Pixels(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) {
   for (int y = 2; y <= height - 1; ++y) {
     std::uint16_t* row = frame + static_cast<std::ptrdiff_t>(y) * width;
+    if (y + 1 <= height - 1) prefetchBytes(pixelMap[y + 1], static_cast<std::size_t>(width));
     forEachMarkedCell(pixelMap[y], 2, width - 1, [&](int x) {
       if (pixelMap[y][x] != 2) return;
       const std::uint16_t* above2 = row - 2 * width;
@@ -43,6 +45,7 @@ void repairCode2Pixels(std::uint16_t* frame, int width, int height, ConstPixelMa
 void repairDefectPixels(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) {
   for (int y = 1; y <= height - 2; ++y) {
     std::uint16_t* row = frame + static_cast<std::ptrdiff_t>(y) * width;
+    prefetchBytes(pixelMap[y + 2], static_cast<std::size_t>(width));  // the map has one more row
     forEachMarkedCell(pixelMap[y], 1, width - 2, [&](int x) {
       std::int32_t good = 0;
       std::int32_t goodSum = 0;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "common/prefetch.h"
 #include "correction/apply_gain_map.h"
 #include "correction/fast/gain_kernels.h"
 
@@ -24,6 +25,10 @@ void applyGainMapAvx2(std::uint16_t* frame, int width, int height, ConstGainMapR
   for (int y = 0; y < height; ++y) {
     std::uint16_t* row = frame + static_cast<std::ptrdiff_t>(y) * width;
     const float* gains = gainMap[y];
+    if (y + 1 < height) {
+      prefetchBytes(row + width, static_cast<std::size_t>(width) * sizeof(std::uint16_t));
+      prefetchBytes(gainMap[y + 1], static_cast<std::size_t>(width) * sizeof(float));
+    }
     int x = 0;
     for (; x + 8 <= width; x += 8) {
       const __m256i pixels = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)));

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "common/prefetch.h"
 #include "correction/apply_gain_map.h"
 #include "correction/fast/gain_kernels.h"
 
@@ -25,6 +26,10 @@ void applyGainMapAvx512(std::uint16_t* frame, int width, int height, ConstGainMa
   for (int y = 0; y < height; ++y) {
     std::uint16_t* row = frame + static_cast<std::ptrdiff_t>(y) * width;
     const float* gains = gainMap[y];
+    if (y + 1 < height) {
+      prefetchBytes(row + width, static_cast<std::size_t>(width) * sizeof(std::uint16_t));
+      prefetchBytes(gainMap[y + 1], static_cast<std::size_t>(width) * sizeof(float));
+    }
     int x = 0;
     for (; x + 16 <= width; x += 16) {
       const __m512i pixels = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x)));

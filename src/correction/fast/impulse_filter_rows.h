@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "common/geometry.h"
+#include "common/prefetch.h"
 
 namespace n47::fast {
 namespace {
@@ -97,6 +98,7 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
 
   for (int r = 4; r <= height - 5; ++r) {
     if (r > 4) Block::slide(columnSums + 4, row(r - 1) + 4, row(r + 4) + 4, width - 4);
+    if (r + 5 < height) prefetchBytes(row(r + 5), static_cast<std::size_t>(width) * sizeof(std::uint16_t));
 
     for (int w = 0; w < words; ++w) pending[w] = 0;
     // Blocks from the left; the last one ends at the last position and may overlap the one
