@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Benchmarks, briefly: proves that every benchmark builds and runs (Release, `bench` preset).
-# The timings of so short a run mean nothing; README "Speed" gives the command for real ones.
-# The fast kernels' bit-for-bit tests run in the default suite, at every dispatch level.
+# The fast kernels where the compiler vectorizes them (Release): their bit-for-bit tests against
+# the literal stages, at every dispatch level this machine has (the default suite runs them in
+# Debug); then every benchmark, briefly, to prove it builds and runs. The timings of so short a
+# run mean nothing; README "Speed" gives the command for real ones.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/install-deps.sh base
+cmake --preset release
+cmake --build --preset release --target n47_fast_kernel_tests
+build/release/bin/n47_fast_kernel_tests
 cmake --preset bench
 cmake --build --preset bench
 build/bench/bin/n47_bench --benchmark_min_time=0.01 --benchmark_repetitions=1
