@@ -1,25 +1,51 @@
 // The code-2 and defect-pixel repairs visit only the marked cells: defective cells are rare, so
-// the work is one quick scan of the map for non-zero bytes, eight at a time. At each cell found,
+// the work is one quick scan of the map for non-zero bytes, 64 at a time. At each cell found,
 // the rule is the literal one, in the literal scan order.
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
 #include "common/prefetch.h"
+#include "common/x86/cpu_features.h"
 #include "correction/fast/fast_correction.h"
+
+#if N47_X86
+#include <emmintrin.h>  // SSE2, the x86 baseline: no dispatch needed
+#endif
 
 namespace n47::fast {
 namespace {
+
+// Bit k set: cell k of the 64 from `cells` on is not 0.
+std::uint64_t markedIn64(const std::uint8_t* cells) {
+#if N47_X86
+  const __m128i zero = _mm_setzero_si128();
+  const auto zeros = [&](int k) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 16 * k));
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero))));
+  };
+  return ~(zeros(0) | zeros(1) << 16 | zeros(2) << 32 | zeros(3) << 48);
+#else
+  std::uint64_t words[8];
+  std::memcpy(words, cells, sizeof words);
+  std::uint64_t marked = 0;
+  for (int w = 0; w < 8; ++w) {
+    if (words[w] == 0) continue;
+    for (int k = 0; k < 8; ++k)
+      if (cells[8 * w + k] != 0) marked |= std::uint64_t{1} << (8 * w + k);
+  }
+  return marked;
+#endif
+}
 
 // Calls visit(x) for every x in first .. last (inclusive) whose cell is not 0, ascending.
 template <class Visit>
 void forEachMarkedCell(const std::uint8_t* cells, int first, int last, Visit visit) {
   int x = first;
-  for (; x + 32 <= last + 1; x += 32) {
-    std::uint64_t words[4];
-    std::memcpy(words, cells + x, sizeof words);
-    if ((words[0] | words[1] | words[2] | words[3]) == 0) continue;
-    for (int k = 0; k < 32; ++k)
-      if (cells[x + k] != 0) visit(x + k);
+  for (; x + 64 <= last + 1; x += 64) {
+    for (std::uint64_t marked = markedIn64(cells + x); marked != 0; marked &= marked - 1) {
+      visit(x + std::countr_zero(marked));
+    }
   }
   for (; x <= last; ++x)
     if (cells[x] != 0) visit(x);
