@@ -46,10 +46,6 @@ struct Avx2Block {
     const __m256i meanLow = windowMean(sumLow);
     const __m256i meanHigh = windowMean(sumHigh);
     const __m256i mean = pack(meanLow, meanHigh);
-    const __m256i k25 = _mm256_set1_epi32(25);
-    const __m256i rest = pack(_mm256_sub_epi32(sumLow, _mm256_mullo_epi32(meanLow, k25)),
-                              _mm256_sub_epi32(sumHigh, _mm256_mullo_epi32(meanHigh, k25)));
-    const __m256i rest2 = _mm256_add_epi16(rest, rest);
 
     const auto at = [&](int y, int x) {
       return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + y * width + x));
@@ -64,7 +60,7 @@ struct Avx2Block {
     const __m256i e2 = _mm256_adds_epu16(e, e);
     const __m256i e5 = _mm256_adds_epu16(_mm256_adds_epu16(e2, e2), e);
     const __m256i e5Saturated = _mm256_cmpeq_epi16(e5, ones);
-    const auto undecidedLanes = [&](__m256i below) {
+    const auto undecidedLanes = [&](__m256i below, __m256i rest2) {
       const __m256i below2 = _mm256_adds_epu16(below, below);
       const __m256i twiceD = _mm256_adds_epu16(_mm256_adds_epu16(below2, below2), rest2);
       const __m256i inside = _mm256_cmpeq_epi16(_mm256_subs_epu16(e5, twiceD), zero);
@@ -76,11 +72,15 @@ struct Avx2Block {
     __m256i below = zero;
     for (int y = 1; y <= 3; ++y)
       for (int x = 0; x < 5; ++x) below = _mm256_adds_epu16(below, _mm256_subs_epu16(mean, at(y, x)));
-    std::uint64_t open = undecidedLanes(below);
+    // First without S - 25m (at most 25), which only the undecided lanes need.
+    const std::uint64_t open = undecidedLanes(below, zero);
     if (open == 0) return 0;
     for (const int y : kOuterRows)
       for (int x = 0; x < 5; ++x) below = _mm256_adds_epu16(below, _mm256_subs_epu16(mean, at(y, x)));
-    return open & undecidedLanes(below);
+    const __m256i k25 = _mm256_set1_epi32(25);
+    const __m256i rest = pack(_mm256_sub_epi32(sumLow, _mm256_mullo_epi32(meanLow, k25)),
+                              _mm256_sub_epi32(sumHigh, _mm256_mullo_epi32(meanHigh, k25)));
+    return open & undecidedLanes(below, _mm256_add_epi16(rest, rest));
   }
 
   // Once a row's blocks are decided, clear the upper halves: whatever runs next, here or in

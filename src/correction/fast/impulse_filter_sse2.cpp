@@ -51,9 +51,6 @@ struct Sse2Block {
     const __m128i bias32 = _mm_set1_epi32(32768);
     const __m128i mean = _mm_xor_si128(
         _mm_packs_epi32(_mm_sub_epi32(meanLow, bias32), _mm_sub_epi32(meanHigh, bias32)), _mm_set1_epi16(-32768));
-    // S - 25m lies in 0 .. 25.
-    const __m128i rest = _mm_packs_epi32(_mm_sub_epi32(sumLow, times25(meanLow)), _mm_sub_epi32(sumHigh, times25(meanHigh)));
-    const __m128i rest2 = _mm_add_epi16(rest, rest);
 
     const auto at = [&](int y, int x) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + y * width + x)); };
     const __m128i one = _mm_set1_epi16(1);
@@ -67,7 +64,7 @@ struct Sse2Block {
     const __m128i e2 = _mm_adds_epu16(e, e);
     const __m128i e5 = _mm_adds_epu16(_mm_adds_epu16(e2, e2), e);
     const __m128i e5Saturated = _mm_cmpeq_epi16(e5, ones);
-    const auto undecidedLanes = [&](__m128i below) {
+    const auto undecidedLanes = [&](__m128i below, __m128i rest2) {
       const __m128i below2 = _mm_adds_epu16(below, below);
       const __m128i twiceD = _mm_adds_epu16(_mm_adds_epu16(below2, below2), rest2);
       const __m128i inside = _mm_cmpeq_epi16(_mm_subs_epu16(e5, twiceD), zero);
@@ -78,11 +75,13 @@ struct Sse2Block {
     __m128i below = zero;
     for (int y = 1; y <= 3; ++y)
       for (int x = 0; x < 5; ++x) below = _mm_adds_epu16(below, _mm_subs_epu16(mean, at(y, x)));
-    std::uint64_t open = undecidedLanes(below);
+    // First without S - 25m (at most 25), which only the undecided lanes need.
+    const std::uint64_t open = undecidedLanes(below, zero);
     if (open == 0) return 0;
     for (const int y : kOuterRows)
       for (int x = 0; x < 5; ++x) below = _mm_adds_epu16(below, _mm_subs_epu16(mean, at(y, x)));
-    return open & undecidedLanes(below);
+    const __m128i rest = _mm_packs_epi32(_mm_sub_epi32(sumLow, times25(meanLow)), _mm_sub_epi32(sumHigh, times25(meanHigh)));
+    return open & undecidedLanes(below, _mm_add_epi16(rest, rest));
   }
 
   static void leaveVectorCode() {}
