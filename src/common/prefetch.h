@@ -7,6 +7,9 @@
 #include <cstddef>
 
 namespace n47 {
+// Internal linkage: the kernels of every instruction set include this, and the linker must not
+// merge their copies into one built for the widest set.
+namespace {
 
 inline void prefetchBytes(const void* start, std::size_t bytes) {
 #if defined(__GNUC__)
@@ -18,6 +21,7 @@ inline void prefetchBytes(const void* start, std::size_t bytes) {
 #endif
 }
 
+}  // namespace
 }  // namespace n47
 
 #endif
