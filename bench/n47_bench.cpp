@@ -125,13 +125,12 @@ void registerAll() {
                 [=](std::uint16_t* f) { n47::fast::applyGainMap(f, W, H, gain()); });
   registerStage("repairDefectPixels", [=](std::uint16_t* f) { n47::repairDefectPixels(f, W, H, map()); },
                 [=](std::uint16_t* f) { n47::fast::repairDefectPixels(f, W, H, map()); });
-  // The fast pipeline runs the literal line repair and border mask: there is only one form.
+  // The fast pipeline runs the literal line repair: there is only one form.
   benchmark::RegisterBenchmark("repairDefectLines", [=](benchmark::State& s) {
     runOnFrame(s, InstructionSet::kLiteral, [=](std::uint16_t* f) { n47::repairDefectLines(f, W, H, map()); });
   })->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("maskBorder", [](benchmark::State& s) {
-    runOnFrame(s, InstructionSet::kLiteral, [](std::uint16_t* f) { n47::maskBorder(f, W, H); });
-  })->Unit(benchmark::kMillisecond);
+  registerStage("maskBorder", [](std::uint16_t* f) { n47::maskBorder(f, W, H); },
+                [](std::uint16_t* f) { n47::fast::maskBorder(f, W, H); });
   for (const bool calibration : {false, true}) {
     registerStage(calibration ? "correctImage calibration mode" : "correctImage normal mode",
                   [=](std::uint16_t* f) { n47::correctFrame(f, W, H, map(), gain(), calibration); },
