@@ -9,6 +9,10 @@ scripts/install-deps.sh base
 cmake --preset release
 cmake --build --preset release --target n47_fast_kernel_tests
 build/release/bin/n47_fast_kernel_tests
+# No object built for a wider instruction set may define a shared (weak) symbol: the linker
+# could keep that copy for every caller, and a processor without the set would fault in it.
+shared=$(find build/release/src -name '*avx*.o' -exec nm -C {} + | grep -E ' [WVu] ' || true)
+if [ -n "$shared" ]; then echo "shared symbols in wide-instruction objects:"; echo "$shared"; exit 1; fi
 cmake --preset bench
 cmake --build --preset bench
 build/bench/bin/n47_bench --benchmark_min_time=0.01 --benchmark_repetitions=1

@@ -64,6 +64,16 @@ inline bool filterPosition(std::uint16_t* frame, int width, int r, int c, std::u
   return true;
 }
 
+// The index of the lowest set bit. A builtin rather than std::countr_zero: a library template
+// would be a shared weak symbol, and the linker could keep the copy built for the widest set.
+inline int lowestBit(std::uint64_t bits) {
+#if defined(__GNUC__)
+  return __builtin_ctzll(bits);
+#else
+  return std::countr_zero(bits);
+#endif
+}
+
 // Ors a block's bits into the pending positions from `index` on; a block may straddle two words.
 template <int kLanes>
 void markPending(std::uint64_t* pending, int index, std::uint64_t bits) {
@@ -117,7 +127,7 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
     for (int w = 0; w < words; ++w) {
       // Re-read the word each time: a replacement adds the two positions after it.
       while (pending[w] != 0) {
-        const int index = w * 64 + std::countr_zero(pending[w]);
+        const int index = w * 64 + lowestBit(pending[w]);
         pending[w] &= pending[w] - 1;
         if (!filterPosition(frame, width, r, index + 4, columnSums)) continue;
         for (int next = index + 1; next <= index + 2 && next < positions; ++next) {
