@@ -1,9 +1,7 @@
 // The Detector's calibration operations: one step of a series of flat frames.
 #include <cstring>
 
-#include "calibration/accumulate_flat_frame.h"
-#include "calibration/compute_gain_map.h"
-#include "calibration/generate_defect_map.h"
+#include "calibration/fast/fast_calibration.h"
 #include "detector/detector.h"
 
 namespace n47 {
@@ -20,14 +18,14 @@ int Detector::calibrate(std::uint16_t* frame, int index, int count) {
 }
 
 void Detector::accumulateFlatFrame(const std::uint16_t* frame, int index, int count) {
-  n47::accumulateFlatFrame(flatSum, frame, width, height, index, count);
+  fast::accumulateFlatFrame(flatSum, frame, width, height, index, count);
 }
 
 void Detector::generateDefectMap(std::uint16_t* frame) {
   if (newPixelMap == nullptr) return;
-  n47::generateDefectMap(frame, width, height, newPixelMap);
+  fast::generateDefectMap(frame, width, height, newPixelMap);
 }
 
-void Detector::computeGainMap() { n47::computeGainMap(flatSum, width, height, newGainMap); }
+void Detector::computeGainMap() { fast::computeGainMap(flatSum, width, height, newGainMap); }
 
 }  // namespace n47

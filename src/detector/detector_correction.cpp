@@ -1,7 +1,7 @@
 // The Detector's correction operations: thin calls of the stages on its own geometry and
 // active maps.
 #include "correction/apply_gain_map.h"
-#include "correction/correction_pipeline.h"
+#include "correction/fast/fast_correction.h"
 #include "correction/filter_impulse_noise.h"
 #include "correction/mask_border.h"
 #include "correction/repair_code2_pixels.h"
@@ -17,7 +17,7 @@ void Detector::clearCalibrationMode() { calibrationMode = 0; }
 
 void Detector::correctImage() {
   const bool calibrating = calibrationMode != 0;  // read once per frame
-  correctFrame(image, width, height, pixelMap, gainMap, calibrating);
+  fast::correctFrame(image, width, height, pixelMap, gainMap, calibrating);
 }
 
 void Detector::filterImpulseNoise(std::uint16_t* frame) { n47::filterImpulseNoise(frame, width, height); }

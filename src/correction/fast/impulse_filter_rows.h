@@ -1,0 +1,144 @@
+// The row driver that every vector impulse filter shares. Each instruction-set source file
+// includes it and instantiates it with its own block kernel. Everything here has internal
+// linkage on purpose: one copy per file, compiled with that file's instruction flags, so the
+// linker can never hand the baseline path a copy built for wider registers.
+//
+// How the in-place order is kept. For window row r, the block kernel decides from the frame as
+// it stands when the row starts which positions are certainly inside their band (unchanged).
+// Only a replacement at position c of the same row can invalidate that: it rewrites pixel
+// (r + 2, c + 2), which lies in the windows of positions c + 1 and c + 2 (the windows of the
+// positions before c are already done). So every undecided position, and the two after each
+// replacement, are settled one by one on the live frame with the exact integer rule.
+#ifndef N47_CORRECTION_FAST_IMPULSE_FILTER_ROWS_H
+#define N47_CORRECTION_FAST_IMPULSE_FILTER_ROWS_H
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "common/geometry.h"
+#include "common/prefetch.h"
+
+namespace n47::fast {
+namespace {
+
+// The window rows a block kernel adds only when the middle three leave a position open.
+constexpr int kOuterRows[] = {0, 4};
+
+// The exact rule at one position in its integer form: with S the window sum,
+// m = (S - 1) / 25, D = sum |v - m|, k = 2D / 5, the band is m - k - 1 .. m + k.
+// Returns true when the centre pixel was replaced; keeps the column sums in step.
+inline bool filterPosition(std::uint16_t* frame, int width, int r, int c, std::uint32_t* columnSums) {
+  const std::uint16_t* top = frame + static_cast<std::ptrdiff_t>(r) * width + c;
+  const auto sum = static_cast<std::int32_t>(columnSums[c] + columnSums[c + 1] + columnSums[c + 2] +
+                                             columnSums[c + 3] + columnSums[c + 4]);
+  const std::int32_t mean = (sum - 1) / 25;  // 0 for a sum of 0: division truncates
+  std::int32_t deviation = 0;
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 5; ++x) {
+      const std::int32_t d = top[y * width + x] - mean;
+      deviation += d < 0 ? -d : d;
+    }
+  const std::int32_t halfWidth = 2 * deviation / 5;
+  const std::int32_t upper = mean + halfWidth;
+  const std::int32_t lower = mean - halfWidth - 1;
+  std::uint16_t& pixel = frame[static_cast<std::ptrdiff_t>(r + 2) * width + c + 2];
+  if (lower <= pixel && pixel <= upper) return false;
+
+  std::int32_t inBand = 0;
+  std::int32_t inBandSum = 0;
+  for (int y = 1; y <= 3; ++y)
+    for (int x = 1; x <= 3; ++x) {
+      if (y == 2 && x == 2) continue;
+      const std::int32_t value = top[y * width + x];
+      if (lower <= value && value <= upper) {
+        ++inBand;
+        inBandSum += value;
+      }
+    }
+  if (inBand <= 6) return false;
+  const std::int32_t quotient = inBandSum / inBand;
+  const std::uint16_t replacement = static_cast<std::uint16_t>(quotient > kMaxPixelValue ? kMaxPixelValue : quotient);
+  columnSums[c + 2] += static_cast<std::uint32_t>(replacement) - pixel;  // wraps as intended
+  pixel = replacement;
+  return true;
+}
+
+// The index of the lowest set bit. A builtin rather than std::countr_zero: a library template
+// would be a shared weak symbol, and the linker could keep the copy built for the widest set.
+inline int lowestBit(std::uint64_t bits) {
+#if defined(__GNUC__)
+  return __builtin_ctzll(bits);
+#else
+  return std::countr_zero(bits);
+#endif
+}
+
+// Ors a block's bits into the pending positions from `index` on; a block may straddle two words.
+template <int kLanes>
+void markPending(std::uint64_t* pending, int index, std::uint64_t bits) {
+  const int shift = index % 64;
+  pending[index / 64] |= bits << shift;
+  if (shift != 0 && shift + kLanes > 64) pending[index / 64 + 1] |= bits >> (64 - shift);
+}
+
+// Block: a type with
+//   static constexpr int kLanes;   positions decided per call, at most 64
+//   static void slide(std::uint32_t* sums, const std::uint16_t* leaving, const std::uint16_t* entering, int count);
+//   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* windowTop, int width);
+//     bit i set: position i of the block may leave its band and goes to the exact rule
+//   static void leaveVectorCode();   clears the upper register halves before scalar code runs
+// Needs 9 <= width <= kFrameWidth and height >= 9.
+template <class Block>
+void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
+  constexpr int kMaxPositions = kFrameWidth - 8;
+  // Index x: the sum of column x over the five window rows. Bounded by the frame width.
+  std::uint32_t columnSums[kFrameWidth];
+  std::uint64_t pending[(kMaxPositions + 63) / 64];
+
+  const int positions = width - 8;  // columns 4 .. width - 5
+  const int words = (positions + 63) / 64;
+  const auto row = [&](int y) { return frame + static_cast<std::ptrdiff_t>(y) * width; };
+
+  for (int x = 4; x < width; ++x) {
+    std::uint32_t sum = 0;
+    for (int y = 4; y <= 8; ++y) sum += row(y)[x];
+    columnSums[x] = sum;
+  }
+
+  for (int r = 4; r <= height - 5; ++r) {
+    if (r > 4) Block::slide(columnSums + 4, row(r - 1) + 4, row(r + 4) + 4, width - 4);
+    if (r + 5 < height) prefetchBytes(row(r + 5), static_cast<std::size_t>(width) * sizeof(std::uint16_t));
+
+    for (int w = 0; w < words; ++w) pending[w] = 0;
+    // Blocks from the left; the last one ends at the last position and may overlap the one
+    // before it (deciding a position twice on the same frame gives the same answer).
+    const int lastBlock = width - 4 - Block::kLanes;
+    if (lastBlock >= 4) {
+      for (int c = 4; c < lastBlock; c += Block::kLanes) {
+        markPending<Block::kLanes>(pending, c - 4, Block::undecided(columnSums + c, row(r) + c, width));
+      }
+      markPending<Block::kLanes>(pending, lastBlock - 4, Block::undecided(columnSums + lastBlock, row(r) + lastBlock, width));
+      Block::leaveVectorCode();
+    } else {
+      for (int c = 4; c <= width - 5; ++c) pending[(c - 4) / 64] |= std::uint64_t{1} << ((c - 4) % 64);
+    }
+
+    for (int w = 0; w < words; ++w) {
+      // Re-read the word each time: a replacement adds the two positions after it.
+      while (pending[w] != 0) {
+        const int index = w * 64 + lowestBit(pending[w]);
+        pending[w] &= pending[w] - 1;
+        if (!filterPosition(frame, width, r, index + 4, columnSums)) continue;
+        for (int next = index + 1; next <= index + 2 && next < positions; ++next) {
+          pending[next / 64] |= std::uint64_t{1} << (next % 64);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace n47::fast
+
+#endif

@@ -1,0 +1,232 @@
+// The fast correction stages against the literal ones, bit for bit, at every dispatch level
+// this machine has, on inputs made to hit what the fast forms find hard: in-place chains of
+// replacements, saturated lanes, band edges, every map code and every odd gain, and every small
+// frame shape for the vector tails.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "common/geometry.h"
+#include "correction/apply_gain_map.h"
+#include "correction/correction_pipeline.h"
+#include "correction/fast/fast_correction.h"
+#include "correction/filter_impulse_noise.h"
+#include "correction/mask_border.h"
+#include "correction/repair_code2_pixels.h"
+#include "correction/repair_defect_pixels.h"
+#include "dispatch_levels.h"
+#include "realistic_scene.h"
+
+namespace {
+
+using Frame = std::vector<std::uint16_t>;
+using Generator = std::function<Frame(int, int, std::mt19937&)>;
+
+std::uint16_t clampPixel(double v) { return static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0)); }
+
+// Frames that stress the filter, each a different way.
+std::vector<std::pair<const char*, Generator>> filterInputs() {
+  return {
+      {"noise with impulses", [](int w, int h, std::mt19937& rng) {
+         Frame f(static_cast<std::size_t>(w) * h);
+         std::normal_distribution<double> noise(1500.0, 30.0);
+         for (auto& p : f) p = rng() % 40 == 0 ? static_cast<std::uint16_t>(rng() % 65536) : clampPixel(noise(rng));
+         return f;
+       }},
+      {"clusters and runs of impulses", [](int w, int h, std::mt19937& rng) {
+         Frame f(static_cast<std::size_t>(w) * h);
+         for (auto& p : f) p = static_cast<std::uint16_t>(1000 + rng() % 21);
+         for (int k = 0; k < (w * h) / 30 + 1; ++k) {
+           const int r = static_cast<int>(rng() % h), c = static_cast<int>(rng() % w);
+           const int len = 1 + static_cast<int>(rng() % 4);
+           const std::uint16_t v = rng() % 2 ? static_cast<std::uint16_t>(5000 + rng() % 60000) : 0;
+           for (int i = 0; i < len; ++i) {
+             const int cc = rng() % 3 == 0 ? c : c + i, rr = rng() % 3 == 0 ? r + i : r;
+             if (rr < h && cc < w) f[static_cast<std::size_t>(rr) * w + cc] = v;
+           }
+         }
+         return f;
+       }},
+      {"values 0 and above 14 bits", [](int w, int h, std::mt19937& rng) {
+         Frame f(static_cast<std::size_t>(w) * h);
+         const std::uint16_t pool[] = {0, 1, 16383, 16384, 40000, 65534, 65535};
+         for (auto& p : f) p = pool[rng() % 7];
+         return f;
+       }},
+      {"flat with deviations of 1 and 2", [](int w, int h, std::mt19937& rng) {
+         Frame f(static_cast<std::size_t>(w) * h);
+         const std::uint16_t level = static_cast<std::uint16_t>(rng() % 65536);
+         for (auto& p : f) {
+           const int d = rng() % 8 == 0 ? static_cast<int>(rng() % 5) - 2 : 0;
+           p = static_cast<std::uint16_t>(std::clamp(level + d, 0, 65535));
+         }
+         return f;
+       }},
+      {"sums near multiples of 25", [](int w, int h, std::mt19937& rng) {
+         Frame f(static_cast<std::size_t>(w) * h, static_cast<std::uint16_t>(1 + rng() % 3000));
+         for (auto& p : f)
+           if (rng() % 5 == 0) p = static_cast<std::uint16_t>(p + (rng() % 2 ? 1 : -1));
+         return f;
+       }},
+      {"anything", [](int w, int h, std::mt19937& rng) {
+         Frame f(static_cast<std::size_t>(w) * h);
+         for (auto& p : f) p = static_cast<std::uint16_t>(rng());
+         return f;
+       }},
+      {"mostly zero", [](int w, int h, std::mt19937& rng) {
+         Frame f(static_cast<std::size_t>(w) * h, 0);
+         for (auto& p : f)
+           if (rng() % 10 == 0) p = static_cast<std::uint16_t>(rng() % 4);
+         return f;
+       }},
+  };
+}
+
+TEST(FastImpulseFilter, TheFloatMeanEqualsTheIntegerMeanForEverySum) {
+  for (std::int32_t sum = 0; sum <= 25 * 65535; ++sum) {
+    const auto viaFloat = static_cast<std::int32_t>(static_cast<float>(sum - 1) * 0.04f);
+    ASSERT_EQ(viaFloat, (sum - 1) / 25) << sum;
+  }
+}
+
+TEST(FastImpulseFilter, MatchesTheLiteralFilterOnEverySmallShape) {
+  n47test::forEachLevel([] {
+    std::mt19937 rng(7);
+    for (const auto& [name, generate] : filterInputs()) {
+      SCOPED_TRACE(name);
+      // Widths up to 72 give the 32-lane kernel a full block, an overlapping last block and tails.
+      for (int h = 1; h <= 40; h += h < 12 ? 1 : 3)
+        for (int w = 1; w <= 72; ++w) {
+          Frame literal = generate(w, h, rng);
+          Frame fast = literal;
+          n47::filterImpulseNoise(literal.data(), w, h);
+          n47::fast::filterImpulseNoise(fast.data(), w, h);
+          ASSERT_EQ(fast, literal) << w << " x " << h;
+        }
+    }
+  });
+}
+
+TEST(FastImpulseFilter, MatchesTheLiteralFilterOnWideFramesAndLeavesTooWideOnesToIt) {
+  n47test::forEachLevel([] {
+    std::mt19937 rng(8);
+    for (const auto& [name, generate] : filterInputs()) {
+      SCOPED_TRACE(name);
+      for (const int w : {2048, 2047, 2049, 777}) {
+        Frame literal = generate(w, 24, rng);
+        Frame fast = literal;
+        n47::filterImpulseNoise(literal.data(), w, 24);
+        n47::fast::filterImpulseNoise(fast.data(), w, 24);
+        ASSERT_EQ(fast, literal) << w;
+      }
+    }
+  });
+}
+
+TEST(FastImpulseFilter, AReplacementFeedsTheNextWindowsOfItsRow) {
+  // The worked example: the 5000 becomes 1125, and that new value decides the 2000 next to it.
+  n47test::forEachLevel([] {
+    Frame f(12 * 12, 1000);
+    f[6 * 12 + 6] = 5000;
+    f[6 * 12 + 7] = 2000;
+    n47::fast::filterImpulseNoise(f.data(), 12, 12);
+    EXPECT_EQ(f[6 * 12 + 6], 1125);
+    EXPECT_EQ(f[6 * 12 + 7], 1015);
+  });
+}
+
+// Gains that stress the double steps, and pixels all over the 16-bit range.
+TEST(FastGain, MatchesTheLiteralStageForEveryOddGainAndEveryTail) {
+  const float specials[] = {0.0f, -0.0f, -1.5f, std::numeric_limits<float>::quiet_NaN(),
+                            -std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(), 1e-40f, -1e-40f,
+                            std::numeric_limits<float>::denorm_min(), 1.0f, 0.9f, 1.1f, 3.0f, 1e30f};
+  n47test::forEachLevel([&] {
+    std::mt19937 rng(9);
+    for (int w = 1; w <= 40; ++w) {
+      const int h = 1 + static_cast<int>(rng() % 5);
+      n47test::GainRows gain(w, h);
+      for (auto& g : gain.values) g = rng() % 3 == 0 ? specials[rng() % 15] : 0.5f + static_cast<float>(rng() % 1000) / 500.0f;
+      Frame literal(static_cast<std::size_t>(w) * h);
+      const std::uint16_t pool[] = {0, 99, 100, 101, 16383, 16384, 65535};
+      for (auto& p : literal) p = rng() % 4 == 0 ? pool[rng() % 7] : static_cast<std::uint16_t>(rng());
+      Frame fast = literal;
+      n47::applyGainMap(literal.data(), w, h, gain.rows());
+      n47::fast::applyGainMap(fast.data(), w, h, gain.rows());
+      ASSERT_EQ(fast, literal) << w << " x " << h;
+    }
+  });
+}
+
+TEST(FastPixelRepairs, MatchTheLiteralStagesForEveryCodeAndClusters) {
+  std::mt19937 rng(10);
+  for (int h = 1; h <= 40; h += 3)
+    for (int w = 1; w <= 40; ++w) {
+      n47test::MapRows map(w, h);
+      for (int r = 0; r <= h; ++r)
+        for (int c = 0; c <= w; ++c) {
+          const unsigned k = rng() % 12;
+          map.cell(r, c) = k < 2 ? 2 : k < 3 ? static_cast<std::uint8_t>(1 + rng() % 255) : 0;
+        }
+      if (w > 6 && h > 6)
+        for (int r = 2; r < 6; ++r)
+          for (int c = 2; c < 6; ++c) map.cell(r, c) = 2;  // a cluster filled from its top-left
+      Frame literal(static_cast<std::size_t>(w) * h);
+      for (auto& p : literal) p = rng() % 8 == 0 ? static_cast<std::uint16_t>(rng()) : static_cast<std::uint16_t>(rng() % 2000);
+      Frame fast = literal;
+      n47::repairCode2Pixels(literal.data(), w, h, map.rows());
+      n47::fast::repairCode2Pixels(fast.data(), w, h, map.rows());
+      ASSERT_EQ(fast, literal) << "code 2, " << w << " x " << h;
+      n47::repairDefectPixels(literal.data(), w, h, map.rows());
+      n47::fast::repairDefectPixels(fast.data(), w, h, map.rows());
+      ASSERT_EQ(fast, literal) << "defect pixels, " << w << " x " << h;
+    }
+}
+
+TEST(FastBorderMask, MatchesTheLiteralStageOnEveryShapeWithRoomForItsBands) {
+  std::mt19937 rng(11);
+  for (int h = 40; h <= 47; ++h)
+    for (int w = 40; w <= 90; w += 5) {
+      Frame literal(static_cast<std::size_t>(w) * h);
+      for (auto& p : literal) p = static_cast<std::uint16_t>(rng());
+      Frame fast = literal;
+      n47::maskBorder(literal.data(), w, h);
+      n47::fast::maskBorder(fast.data(), w, h);
+      ASSERT_EQ(fast, literal) << w << " x " << h;
+    }
+}
+
+TEST(FastPipeline, MatchesTheLiteralPipelineInBothModesOnSmallFrames) {
+  n47test::forEachLevel([] {
+    for (int size = 20; size <= 64; size += 11) {
+      for (const bool calibration : {false, true}) {
+        const n47test::Scene scene = n47test::makeRealisticScene(size + 7, size, 100 + static_cast<unsigned>(size));
+        Frame literal = scene.frame, fast = scene.frame;
+        n47::correctFrame(literal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), calibration);
+        n47::fast::correctFrame(fast.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), calibration);
+        ASSERT_EQ(fast, literal) << size << (calibration ? " calibration" : " normal");
+      }
+    }
+  });
+}
+
+TEST(FastPipeline, MatchesTheLiteralPipelineOnARealisticDetectorFrame) {
+  const n47test::Scene scene = n47test::makeRealisticScene(n47::kFrameWidth, n47::kFrameHeight, 5);
+  Frame literalNormal = scene.frame, literalCalibration = scene.frame;
+  n47::correctFrame(literalNormal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), false);
+  n47::correctFrame(literalCalibration.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), true);
+  n47test::forEachLevel([&] {
+    Frame normal = scene.frame, calibration = scene.frame;
+    n47::fast::correctFrame(normal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), false);
+    n47::fast::correctFrame(calibration.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), true);
+    EXPECT_TRUE(normal == literalNormal);
+    EXPECT_TRUE(calibration == literalCalibration);
+  });
+}
+
+}  // namespace
