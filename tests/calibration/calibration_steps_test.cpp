@@ -113,6 +113,15 @@ TEST(ComputeGainMap, DarkPixelsStopAtZeroGetGainZeroAndDoNotInflateTheMean) {
   EXPECT_EQ(gain.cells[4][4], static_cast<float>(999.0 / 1000.0));
 }
 
+TEST(ComputeGainMap, SumsFarBeyondFourteenBitsStillGiveUnitGainOnAUniformFlat) {
+  // Row means of 2^31 - 1: a 32-bit signed total would overflow at the second row.
+  std::vector<std::uint32_t> flat(4 * 4, 2147483647u + 100u);
+  GainRows gain(4, 4);
+  n47::computeGainMap(flat.data(), 4, 4, gain.rows.data());
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(gain.cells[r][c], 1.0f) << r << "," << c;
+}
+
 // ---- defect-map generation ---------------------------------------------------------------
 
 class DefectMap : public ::testing::Test {
