@@ -143,6 +143,24 @@ TEST_F(MapFiles, RefusedLoadsLeaveTheActiveMapsAsTheyWere) {
   EXPECT_EQ(activeGainMap(), gainBefore);
 }
 
+// Files that exist but cannot be read: one without read permission (refused by the system
+// unless we run as root), and a regular file whose reads fail for everyone.
+TEST_F(MapFiles, UnreadableFilesAreRefusedAndLeaveTheMapsAlone) {
+  d_->gainMap[1][2] = 0.75f;
+  const auto pixelBefore = activePixelMap();
+  const std::string locked = dir_.file("locked.map");
+  n47test::writeFileBytes(locked, std::vector<std::uint8_t>(kPixelMapBytes, 1));
+  std::filesystem::permissions(locked, std::filesystem::perms::none);
+  if (geteuid() != 0) {
+    EXPECT_EQ(LoadPixelMap(locked.c_str()), 0);
+  }
+  EXPECT_EQ(LoadPixelMap("/proc/self/mem"), 0);  // reading at offset 0 fails with EIO
+  EXPECT_EQ(LoadGainMap("/proc/self/mem"), 0);
+  EXPECT_EQ(LoadPixelMap("/dev/zero"), 0) << "endless data is not a map";
+  EXPECT_EQ(activePixelMap(), pixelBefore);
+  EXPECT_EQ(d_->gainMap[1][2], 0.75f);
+}
+
 // Opening a FIFO for reading waits for a writer that may never come; a load must refuse it
 // at once instead of hanging the application.
 TEST_F(MapFiles, LoadsRefuseAFifoWithoutWaitingForAWriter) {
