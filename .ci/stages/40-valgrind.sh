@@ -8,5 +8,5 @@ scripts/install-deps.sh base valgrind
 cmake --preset release
 cmake --build --preset release --target n47_soak
 valgrind --tool=memcheck --error-exitcode=1 --leak-check=full --show-leak-kinds=all \
-  --errors-for-leak-kinds=all --track-origins=yes \
+  --errors-for-leak-kinds=all \
   build/release/bin/n47_soak --cycles 3 --acquisitions 3 --reload-every 1 --calibrate-every 2
