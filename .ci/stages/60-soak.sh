@@ -4,8 +4,8 @@
 # result must equal the first run's and resident memory must not grow after warm-up.
 #
 # The acquisition count is bounded: with the literal correction stages one acquisition takes
-# about 165 ms here (2 shared cores), so the full 10,000 would take about 27 minutes, beyond
-# this stage's share of the CI time. 1,000 take about 3 minutes. Set N47_SOAK_ACQUISITIONS=10000
+# 135 to 165 ms here (2 shared cores), so the full 10,000 would take 23 to 27 minutes, beyond
+# this stage's share of the CI time. 1,000 take about 2.5 minutes. Set N47_SOAK_ACQUISITIONS=10000
 # for the full run; once faster correction kernels land, it fits and becomes the default.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
