@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "detector/allocation.h"
+#include "platform/regular_file.h"
 #include "platform/replace_file.h"
 
 namespace n47 {
@@ -42,7 +43,7 @@ class Staging {
 
 // Reads exactly `bytes` bytes, and only when the file holds no more than that.
 bool readExactly(const char* path, std::uint8_t* destination, std::size_t bytes) {
-  if (path == nullptr) return false;
+  if (!isRegularFile(path)) return false;
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return false;
   const bool complete = std::fread(destination, 1, bytes, file) == bytes;

@@ -8,7 +8,7 @@ namespace n47 {
 inline constexpr int kBorderWidth = 20;
 
 // Sets the outer 20 rows and 20 columns on each side to 16383 (rows first, then columns).
-// The frame must have at least 20 rows and 20 columns.
+// A frame with fewer than 40 rows or columns is masked wholly in that direction.
 void maskBorder(std::uint16_t* frame, int width, int height);
 
 }  // namespace n47

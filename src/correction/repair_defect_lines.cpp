@@ -111,6 +111,8 @@ void repairDefectLines(std::uint16_t* frame, int width, int height, ConstPixelMa
     if (x >= kLineFitMargin && x <= width - 1 - kLineFitMargin) {
       repairColumn(frame, width, height, x);
     } else if (x == 0) {
+      // A one-column frame has no column 1 to copy from.
+      if (width < 2) continue;
       for (int r = 0; r < height; ++r) frame[r * width] = frame[r * width + 1];
     } else if (x <= 2 || x >= width - 3) {
       for (int r = 0; r < height; ++r) frame[r * width + x] = frame[r * width + x - 1];

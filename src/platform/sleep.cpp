@@ -11,8 +11,23 @@
 #endif
 
 namespace n47 {
+namespace {
+
+SleepFunction g_sleeper = nullptr;
+
+}  // namespace
+
+SleepFunction exchangeSleepFunction(SleepFunction sleeper) {
+  const SleepFunction previous = g_sleeper;
+  g_sleeper = sleeper;
+  return previous;
+}
 
 void sleepOneMillisecond() {
+  if (g_sleeper != nullptr) {
+    g_sleeper();
+    return;
+  }
 #if defined(_WIN32)
   Sleep(1);
 #else

@@ -105,6 +105,7 @@ void lines(Image im, const ReferenceMaps& maps) {
       repairOneLine(im.h, [&](int a, int i) -> std::uint16_t& { return im(a, x - 3 + i); });
     } else if (x <= 2 || x >= im.w - 3) {
       const int from = x == 0 ? 1 : x - 1;
+      if (from >= im.w) continue;  // a one-column frame has nothing to copy from
       for (int r = 0; r < im.h; ++r) im(r, x) = im(r, from);
     }
   }

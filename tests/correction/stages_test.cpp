@@ -3,9 +3,12 @@
 // and values above 14 bits are kept, limited or passed on as each stage defines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "correction/apply_gain_map.h"
 #include "correction/filter_impulse_noise.h"
@@ -257,6 +260,38 @@ TEST(BorderMask, SetsTheOuterTwentyRowsAndColumnsOfTheFullFrame) {
   EXPECT_EQ(masked, 2048L * 1536 - 2008L * 1496);
 }
 
+// A frame with sentinels before and after it, to see writes that miss the frame.
+struct GuardedFrame {
+  static constexpr std::size_t kGuard = 64;
+  static constexpr std::uint16_t kSentinel = 4321;
+  GuardedFrame(int w, int h, std::uint16_t value)
+      : storage(kGuard + static_cast<std::size_t>(w) * h + kGuard, kSentinel) {
+    std::fill(storage.begin() + kGuard, storage.end() - kGuard, value);
+  }
+  std::uint16_t* data() { return storage.data() + kGuard; }
+  bool guardsIntact() const {
+    for (std::size_t i = 0; i < kGuard; ++i)
+      if (storage[i] != kSentinel || storage[storage.size() - 1 - i] != kSentinel) return false;
+    return true;
+  }
+  std::vector<std::uint16_t> storage;
+};
+
+TEST(BorderMask, FramesWithinTheBandsAreMaskedWhollyWithoutWritingAroundThem) {
+  for (auto [w, h] : {std::pair{1, 1}, {5, 3}, {39, 39}, {3, 50}, {50, 3}, {0, 7}, {7, 0}}) {
+    SCOPED_TRACE(testing::Message() << w << " x " << h);
+    GuardedFrame f(w, h, 7);
+    n47::maskBorder(f.data(), w, h);
+    EXPECT_TRUE(f.guardsIntact());
+    for (int i = 0; i < w * h; ++i) ASSERT_EQ(f.data()[i], 16383) << i;
+  }
+  GuardedFrame f(41, 41, 7);
+  n47::maskBorder(f.data(), 41, 41);
+  EXPECT_TRUE(f.guardsIntact());
+  EXPECT_EQ(f.data()[20 * 41 + 20], 7) << "the one pixel 20 away from every edge";
+  EXPECT_EQ(f.data()[19 * 41 + 20], 16383);
+}
+
 // ---- defect lines ----------------------------------------------------------------------------
 
 TEST(DefectLines, AUniformFrameStaysUniformWhateverIsMarked) {
@@ -297,6 +332,24 @@ TEST(DefectLines, EdgeColumnsCopyTheirNeighbourInScanOrder) {
     EXPECT_EQ(f.at(r, 1), before.pixels[r * 32 + 1]) << "column 1 then takes them back";
     EXPECT_EQ(f.at(r, 29), before.pixels[r * 32 + 28]);
     EXPECT_EQ(f.at(r, 31), before.pixels[r * 32 + 30]);
+  }
+}
+
+TEST(DefectLines, ANarrowFrameWithItsEdgeColumnsMarkedStaysInsideIt) {
+  for (int w : {1, 2, 3}) {
+    SCOPED_TRACE(w);
+    GuardedFrame f(w, 6, 0);
+    for (int i = 0; i < w * 6; ++i) f.data()[i] = static_cast<std::uint16_t>(100 + i);
+    const std::vector<std::uint16_t> before(f.data(), f.data() + w * 6);
+    PixelMap m(w, 6);
+    for (int c = 0; c < w; ++c) m.columnMarker(c) = 1;
+    n47::repairDefectLines(f.data(), w, 6, m.rows());
+    EXPECT_TRUE(f.guardsIntact());
+    if (w == 1) {
+      EXPECT_EQ(std::vector<std::uint16_t>(f.data(), f.data() + 6), before) << "no column 1 to copy from";
+    } else {
+      for (int r = 0; r < 6; ++r) EXPECT_EQ(f.data()[r * w], before[r * w + 1]) << r;
+    }
   }
 }
 

@@ -2,12 +2,16 @@
 // active map alone, and saves that never destroy the previous file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <vector>
 
@@ -131,6 +135,45 @@ TEST_F(MapFiles, RefusedLoadsLeaveTheActiveMapsAsTheyWere) {
   EXPECT_EQ(LoadGainMap(nullptr), 0);
   EXPECT_EQ(activePixelMap(), pixelBefore);
   EXPECT_EQ(activeGainMap(), gainBefore);
+}
+
+// Files that exist but cannot be read: one without read permission (refused by the system
+// unless we run as root), and a regular file whose reads fail for everyone.
+TEST_F(MapFiles, UnreadableFilesAreRefusedAndLeaveTheMapsAlone) {
+  d_->gainMap[1][2] = 0.75f;
+  const auto pixelBefore = activePixelMap();
+  const std::string locked = dir_.file("locked.map");
+  n47test::writeFileBytes(locked, std::vector<std::uint8_t>(kPixelMapBytes, 1));
+  std::filesystem::permissions(locked, std::filesystem::perms::none);
+  if (geteuid() != 0) {
+    EXPECT_EQ(LoadPixelMap(locked.c_str()), 0);
+  }
+  EXPECT_EQ(LoadPixelMap("/proc/self/mem"), 0);  // reading at offset 0 fails with EIO
+  EXPECT_EQ(LoadGainMap("/proc/self/mem"), 0);
+  EXPECT_EQ(LoadPixelMap("/dev/zero"), 0) << "endless data is not a map";
+  EXPECT_EQ(activePixelMap(), pixelBefore);
+  EXPECT_EQ(d_->gainMap[1][2], 0.75f);
+}
+
+// Opening a FIFO for reading waits for a writer that may never come; a load must refuse it
+// at once instead of hanging the application.
+TEST_F(MapFiles, LoadsRefuseAFifoWithoutWaitingForAWriter) {
+  const std::string fifo = dir_.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  d_->gainMap[2][3] = 1.5f;
+  const auto pixelBefore = activePixelMap();
+  auto load = std::async(std::launch::async, [&] { return LoadPixelMap(fifo.c_str()) + 2 * LoadGainMap(fifo.c_str()); });
+  if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    // Release the blocked reader so the test can end, then fail.
+    while (load.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+      const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) close(writer);
+    }
+    FAIL() << "a load blocked on the FIFO";
+  }
+  EXPECT_EQ(load.get(), 0);
+  EXPECT_EQ(activePixelMap(), pixelBefore);
+  EXPECT_EQ(d_->gainMap[2][3], 1.5f);
 }
 
 TEST_F(MapFiles, SavesThatCannotBeMadeReturnZeroAndCreateNothing) {

@@ -156,10 +156,10 @@ void computeGainMap(std::uint32_t* flatSum, int width, int height, GainMapRows g
   const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   const std::uint32_t largest = loops->removeOffset(flatSum, pixels);
 
-  std::int32_t total = 0;
+  std::int64_t total = 0;  // wide, as in the literal step
   for (int y = 0; y < height; ++y) {
     const std::uint64_t sum = loops->wideRowSum(flatSum + static_cast<std::size_t>(y) * width, width);
-    total += static_cast<std::int32_t>(sum / static_cast<std::uint64_t>(width));
+    total += static_cast<std::int64_t>(sum / static_cast<std::uint64_t>(width));
   }
   const float mean = static_cast<float>(total / height);
 
