@@ -8,6 +8,7 @@
 
 #include "api/detector_instance.h"
 #include "n47sim/sim_control.h"
+#include "support/detector_fixture.h"
 #include "support/temp_dir.h"
 #include "tavrin_n47.h"
 
@@ -17,19 +18,12 @@ constexpr int W = 2048;
 constexpr int H = 1536;
 constexpr std::size_t kPixels = static_cast<std::size_t>(W) * H;
 
-class SeriesOrder : public ::testing::Test {
+class SeriesOrder : public n47test::DetectorTest {
  protected:
-  void SetUp() override {
-    n47sim_reset();
-    ASSERT_EQ(Sys_Allocation_N47(), 1);
-    d_ = g_detector;
-  }
-  void TearDown() override { Sys_Free(); }
   int calibrate(std::uint16_t value, int index, int count) {
     std::vector<std::uint16_t> frame(kPixels, value);
     return Map_Calibration(frame.data(), index, count);
   }
-  n47::Detector* d_ = nullptr;
 };
 
 TEST_F(SeriesOrder, RepeatedIndicesAddEveryFrameAndTheLastDividesByCount) {
