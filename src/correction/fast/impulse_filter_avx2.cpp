@@ -40,47 +40,43 @@ struct Avx2Block {
     return _mm256_permute4x64_epi64(_mm256_packus_epi32(low, high), 0xd8);
   }
 
-  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* top, int width) {
-    const __m256i sumLow = windowSums(sums);
-    const __m256i sumHigh = windowSums(sums + 8);
-    const __m256i meanLow = windowMean(sumLow);
-    const __m256i meanHigh = windowMean(sumHigh);
-    const __m256i mean = pack(meanLow, meanHigh);
+  static void average(std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
+    int x = 0;
+    for (; x + 16 <= count; x += 16) {
+      const auto at = [&](int y) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + y * width + x)); };
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(averages + x),
+                          _mm256_avg_epu16(_mm256_avg_epu16(at(0), at(4)), _mm256_avg_epu16(at(1), at(3))));
+    }
+    for (; x < count; ++x) averages[x] = outerAverage(top + x, width);
+  }
 
-    const auto at = [&](int y, int x) {
-      return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + y * width + x));
-    };
+  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages, const std::uint16_t* centre) {
+    const auto load = [](const std::uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); };
     const __m256i one = _mm256_set1_epi16(1);
-    const __m256i ones = _mm256_set1_epi16(-1);
-    const __m256i zero = _mm256_setzero_si256();
+    const __m256i mean = pack(windowMean(windowSums(sums)), windowMean(windowSums(sums + 8)));
 
-    const __m256i pixel = at(2, 2);
+    const __m256i pixel = load(centre + 2);
     const __m256i e =
         _mm256_or_si256(_mm256_subs_epu16(pixel, mean), _mm256_subs_epu16(_mm256_subs_epu16(mean, pixel), one));
     const __m256i e2 = _mm256_adds_epu16(e, e);
     const __m256i e5 = _mm256_adds_epu16(_mm256_adds_epu16(e2, e2), e);
-    const __m256i e5Saturated = _mm256_cmpeq_epi16(e5, ones);
-    const auto undecidedLanes = [&](__m256i below, __m256i rest2) {
-      const __m256i below2 = _mm256_adds_epu16(below, below);
-      const __m256i twiceD = _mm256_adds_epu16(_mm256_adds_epu16(below2, below2), rest2);
-      const __m256i inside = _mm256_cmpeq_epi16(_mm256_subs_epu16(e5, twiceD), zero);
-      const __m256i open = _mm256_or_si256(_mm256_andnot_si256(inside, ones), e5Saturated);
-      const __m128i bytes = _mm_packs_epi16(_mm256_castsi256_si128(open), _mm256_extracti128_si256(open, 1));
-      return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(bytes)));
-    };
 
-    __m256i below = zero;
-    for (int y = 1; y <= 3; ++y)
-      for (int x = 0; x < 5; ++x) below = _mm256_adds_epu16(below, _mm256_subs_epu16(mean, at(y, x)));
-    // First without S - 25m (at most 25), which only the undecided lanes need.
-    const std::uint64_t open = undecidedLanes(below, zero);
-    if (open == 0) return 0;
-    for (const int y : kOuterRows)
-      for (int x = 0; x < 5; ++x) below = _mm256_adds_epu16(below, _mm256_subs_epu16(mean, at(y, x)));
-    const __m256i k25 = _mm256_set1_epi32(25);
-    const __m256i rest = pack(_mm256_sub_epi32(sumLow, _mm256_mullo_epi32(meanLow, k25)),
-                              _mm256_sub_epi32(sumHigh, _mm256_mullo_epi32(meanHigh, k25)));
-    return open & undecidedLanes(below, _mm256_add_epi16(rest, rest));
+    __m256i outer = _mm256_subs_epu16(mean, load(averages));
+    __m256i middle = _mm256_subs_epu16(mean, load(centre));
+    for (int x = 1; x < 5; ++x) {
+      outer = _mm256_adds_epu16(outer, _mm256_subs_epu16(mean, load(averages + x)));
+      middle = _mm256_adds_epu16(middle, _mm256_subs_epu16(mean, load(centre + x)));
+    }
+    const __m256i outer2 = _mm256_adds_epu16(outer, outer);
+    const __m256i below = _mm256_adds_epu16(_mm256_adds_epu16(outer2, outer2), middle);
+    const __m256i below2 = _mm256_adds_epu16(below, below);
+    const __m256i twiceD = _mm256_adds_epu16(below2, below2);
+    // 5e < 2D rather than <=: a saturated 5e then never passes.
+    const __m256i inside =
+        _mm256_cmpeq_epi16(_mm256_subs_epu16(e5, _mm256_subs_epu16(twiceD, one)), _mm256_setzero_si256());
+    // Inverted lanes of the inside mask, one bit per position.
+    const __m128i bytes = _mm_packs_epi16(_mm256_castsi256_si128(inside), _mm256_extracti128_si256(inside, 1));
+    return static_cast<std::uint64_t>(~static_cast<std::uint32_t>(_mm_movemask_epi8(bytes)) & 0xffffu);
   }
 
   // Once a row's blocks are decided, clear the upper halves: whatever runs next, here or in

@@ -39,42 +39,38 @@ struct Avx512Block {
     return _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(low)), _mm512_cvtepi32_epi16(high), 1);
   }
 
-  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* top, int width) {
-    const __m512i sumLow = windowSums(sums);
-    const __m512i sumHigh = windowSums(sums + 16);
-    const __m512i meanLow = windowMean(sumLow);
-    const __m512i meanHigh = windowMean(sumHigh);
-    const __m512i mean = narrow(meanLow, meanHigh);
-    const __m512i k25 = _mm512_set1_epi32(25);
-    const __m512i rest = narrow(_mm512_sub_epi32(sumLow, _mm512_mullo_epi32(meanLow, k25)),
-                                _mm512_sub_epi32(sumHigh, _mm512_mullo_epi32(meanHigh, k25)));
-    const __m512i rest2 = _mm512_add_epi16(rest, rest);
+  static void average(std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
+    int x = 0;
+    for (; x + 32 <= count; x += 32) {
+      const auto at = [&](int y) { return _mm512_loadu_si512(top + y * width + x); };
+      _mm512_storeu_si512(averages + x, _mm512_avg_epu16(_mm512_avg_epu16(at(0), at(4)), _mm512_avg_epu16(at(1), at(3))));
+    }
+    for (; x < count; ++x) averages[x] = outerAverage(top + x, width);
+  }
 
-    const auto at = [&](int y, int x) { return _mm512_loadu_si512(top + y * width + x); };
+  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages, const std::uint16_t* centre) {
     const __m512i one = _mm512_set1_epi16(1);
-    const __m512i ones = _mm512_set1_epi16(-1);
+    const __m512i mean = narrow(windowMean(windowSums(sums)), windowMean(windowSums(sums + 16)));
 
-    const __m512i pixel = at(2, 2);
+    const __m512i pixel = _mm512_loadu_si512(centre + 2);
     const __m512i e =
         _mm512_or_si512(_mm512_subs_epu16(pixel, mean), _mm512_subs_epu16(_mm512_subs_epu16(mean, pixel), one));
     const __m512i e2 = _mm512_adds_epu16(e, e);
     const __m512i e5 = _mm512_adds_epu16(_mm512_adds_epu16(e2, e2), e);
-    const __mmask32 e5Exact = _mm512_cmpneq_epi16_mask(e5, ones);
-    const auto undecidedLanes = [&](__m512i below) {
-      const __m512i below2 = _mm512_adds_epu16(below, below);
-      const __m512i twiceD = _mm512_adds_epu16(_mm512_adds_epu16(below2, below2), rest2);
-      const __mmask32 inside = _mm512_mask_cmple_epu16_mask(e5Exact, e5, twiceD);
-      return static_cast<std::uint64_t>(static_cast<std::uint32_t>(~inside));
-    };
 
-    __m512i below = _mm512_setzero_si512();
-    for (int y = 1; y <= 3; ++y)
-      for (int x = 0; x < 5; ++x) below = _mm512_adds_epu16(below, _mm512_subs_epu16(mean, at(y, x)));
-    std::uint64_t open = undecidedLanes(below);
-    if (open == 0) return 0;
-    for (const int y : kOuterRows)
-      for (int x = 0; x < 5; ++x) below = _mm512_adds_epu16(below, _mm512_subs_epu16(mean, at(y, x)));
-    return open & undecidedLanes(below);
+    __m512i outer = _mm512_subs_epu16(mean, _mm512_loadu_si512(averages));
+    __m512i middle = _mm512_subs_epu16(mean, _mm512_loadu_si512(centre));
+    for (int x = 1; x < 5; ++x) {
+      outer = _mm512_adds_epu16(outer, _mm512_subs_epu16(mean, _mm512_loadu_si512(averages + x)));
+      middle = _mm512_adds_epu16(middle, _mm512_subs_epu16(mean, _mm512_loadu_si512(centre + x)));
+    }
+    const __m512i outer2 = _mm512_adds_epu16(outer, outer);
+    const __m512i below = _mm512_adds_epu16(_mm512_adds_epu16(outer2, outer2), middle);
+    const __m512i below2 = _mm512_adds_epu16(below, below);
+    const __m512i twiceD = _mm512_adds_epu16(below2, below2);
+    // 5e < 2D rather than <=: a saturated 5e then never passes.
+    const __mmask32 inside = _mm512_cmplt_epu16_mask(e5, twiceD);
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(~inside));
   }
 
   static void leaveVectorCode() { _mm256_zeroupper(); }
