@@ -11,13 +11,14 @@
 namespace n47::fast {
 namespace {
 
-// (d * g + 100) limited to 0 .. 16383 and truncated. MAXPD returns its second operand when the
-// first is not a number, so a NaN becomes 0 before the ceiling is applied, as the rule wants.
+// (d * g + 100) with the ceiling 16383 applied, truncated. The floor comes after packing (see
+// below): MINPD returns its second operand when either is not a number, so a NaN stays NaN and
+// truncates, like everything below the 32-bit range, to INT_MIN, which the floor makes 0.
+// Truncating before the floor is the same as after it, both being monotonic.
 __m128i correctPair(__m128i difference, __m128 gain) {
   const __m128d product = _mm_mul_pd(_mm_cvtepi32_pd(difference), _mm_cvtps_pd(gain));
   const __m128d value = _mm_add_pd(product, _mm_set1_pd(100.0));
-  const __m128d limited = _mm_min_pd(_mm_max_pd(value, _mm_setzero_pd()), _mm_set1_pd(16383.0));
-  return _mm_cvttpd_epi32(limited);
+  return _mm_cvttpd_epi32(_mm_min_pd(_mm_set1_pd(16383.0), value));
 }
 
 }  // namespace
@@ -45,7 +46,8 @@ void applyGainMapSse2(std::uint16_t* frame, int width, int height, ConstGainMapR
       const __m128i r3 = correctPair(_mm_shuffle_epi32(high, 0x4e), _mm_movehl_ps(gainHigh, gainHigh));
       const __m128i first = _mm_unpacklo_epi64(r0, r1);
       const __m128i second = _mm_unpacklo_epi64(r2, r3);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), _mm_packs_epi32(first, second));
+      // Signed packing keeps 0 .. 16383 and sends INT_MIN and every negative value below 0.
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), _mm_max_epi16(_mm_packs_epi32(first, second), zero));
     }
     for (; x < width; ++x) row[x] = gainCorrectedPixel(row[x], gains[x]);
   }
