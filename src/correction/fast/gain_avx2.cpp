@@ -10,12 +10,13 @@
 namespace n47::fast {
 namespace {
 
-// MAXPD returns its second operand when the first is not a number: a NaN becomes 0.
+// (d * g + 100) with the ceiling applied, truncated; the floor comes after packing. MINPD
+// returns its second operand when either is not a number, so a NaN truncates, like everything
+// below the 32-bit range, to INT_MIN, which the floor makes 0.
 __m128i correctQuad(__m128i difference, __m128 gain) {
   const __m256d product = _mm256_mul_pd(_mm256_cvtepi32_pd(difference), _mm256_cvtps_pd(gain));
   const __m256d value = _mm256_add_pd(product, _mm256_set1_pd(100.0));
-  const __m256d limited = _mm256_min_pd(_mm256_max_pd(value, _mm256_setzero_pd()), _mm256_set1_pd(16383.0));
-  return _mm256_cvttpd_epi32(limited);
+  return _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_set1_pd(16383.0), value));
 }
 
 }  // namespace
@@ -36,7 +37,8 @@ void applyGainMapAvx2(std::uint16_t* frame, int width, int height, ConstGainMapR
       const __m256 gain = _mm256_loadu_ps(gains + x);
       const __m128i low = correctQuad(_mm256_castsi256_si128(difference), _mm256_castps256_ps128(gain));
       const __m128i high = correctQuad(_mm256_extracti128_si256(difference, 1), _mm256_extractf128_ps(gain, 1));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), _mm_packs_epi32(low, high));
+      const __m128i floored = _mm_max_epi16(_mm_packs_epi32(low, high), _mm_setzero_si128());
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), floored);
     }
     _mm256_zeroupper();
     for (; x < width; ++x) row[x] = gainCorrectedPixel(row[x], gains[x]);

@@ -11,12 +11,13 @@
 namespace n47::fast {
 namespace {
 
-// MAXPD returns its second operand when the first is not a number: a NaN becomes 0.
+// (d * g + 100) with the ceiling applied, truncated; the floor comes after joining. MINPD
+// returns its second operand when either is not a number, so a NaN truncates, like everything
+// below the 32-bit range, to INT_MIN, which the floor makes 0.
 __m256i correctEight(__m256i difference, __m256 gain) {
   const __m512d product = _mm512_mul_pd(_mm512_cvtepi32_pd(difference), _mm512_cvtps_pd(gain));
   const __m512d value = _mm512_add_pd(product, _mm512_set1_pd(100.0));
-  const __m512d limited = _mm512_min_pd(_mm512_max_pd(value, _mm512_setzero_pd()), _mm512_set1_pd(16383.0));
-  return _mm512_cvttpd_epi32(limited);
+  return _mm512_cvttpd_epi32(_mm512_min_pd(_mm512_set1_pd(16383.0), value));
 }
 
 }  // namespace
@@ -37,7 +38,8 @@ void applyGainMapAvx512(std::uint16_t* frame, int width, int height, ConstGainMa
       const __m512 gain = _mm512_loadu_ps(gains + x);
       const __m256i low = correctEight(_mm512_castsi512_si256(difference), _mm512_castps512_ps256(gain));
       const __m256i high = correctEight(_mm512_extracti64x4_epi64(difference, 1), _mm512_extractf32x8_ps(gain, 1));
-      const __m512i both = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+      const __m512i joined = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+      const __m512i both = _mm512_max_epi32(joined, _mm512_setzero_si512());
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + x), _mm512_cvtepi32_epi16(both));
     }
     _mm256_zeroupper();

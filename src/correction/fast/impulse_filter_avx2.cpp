@@ -50,7 +50,8 @@ struct Avx2Block {
     for (; x < count; ++x) averages[x] = outerAverage(top + x, width);
   }
 
-  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages, const std::uint16_t* centre) {
+  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,
+                                 const std::uint16_t* centre) {
     const auto load = [](const std::uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); };
     const __m256i one = _mm256_set1_epi16(1);
     const __m256i mean = pack(windowMean(windowSums(sums)), windowMean(windowSums(sums + 8)));

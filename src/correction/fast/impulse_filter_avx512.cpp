@@ -43,12 +43,14 @@ struct Avx512Block {
     int x = 0;
     for (; x + 32 <= count; x += 32) {
       const auto at = [&](int y) { return _mm512_loadu_si512(top + y * width + x); };
-      _mm512_storeu_si512(averages + x, _mm512_avg_epu16(_mm512_avg_epu16(at(0), at(4)), _mm512_avg_epu16(at(1), at(3))));
+      _mm512_storeu_si512(averages + x,
+                          _mm512_avg_epu16(_mm512_avg_epu16(at(0), at(4)), _mm512_avg_epu16(at(1), at(3))));
     }
     for (; x < count; ++x) averages[x] = outerAverage(top + x, width);
   }
 
-  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages, const std::uint16_t* centre) {
+  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,
+                                 const std::uint16_t* centre) {
     const __m512i one = _mm512_set1_epi16(1);
     const __m512i mean = narrow(windowMean(windowSums(sums)), windowMean(windowSums(sums + 16)));
 

@@ -17,7 +17,8 @@ struct PortableBlock {
     for (int x = 0; x < count; ++x) averages[x] = outerAverage(top + x, width);
   }
 
-  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages, const std::uint16_t* centre) {
+  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,
+                                 const std::uint16_t* centre) {
     std::uint64_t open = 0;
     for (int lane = 0; lane < kLanes; ++lane) {
       const std::int32_t sum = static_cast<std::int32_t>(sums[lane] + sums[lane + 1] + sums[lane + 2] +

@@ -102,7 +102,8 @@ inline std::uint16_t outerAverage(const std::uint16_t* top, int width) {
 //   static void slide(std::uint32_t* sums, const std::uint16_t* leaving, const std::uint16_t* entering, int count);
 //   static void average(std::uint16_t* averages, const std::uint16_t* windowTop, int width, int count);
 //     the outer average of count columns from windowTop on
-//   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages, const std::uint16_t* centre);
+//   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,
+//                                  const std::uint16_t* centre);
 //     bit i set: position i of the block may leave its band and goes to the exact rule
 //   static void leaveVectorCode();   clears the upper register halves before scalar code runs
 // Needs 9 <= width <= kFrameWidth and height >= 9.

@@ -48,7 +48,8 @@ struct Sse2Block {
     return _mm_cvttps_epi32(scaled);
   }
 
-  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages, const std::uint16_t* centre) {
+  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,
+                                 const std::uint16_t* centre) {
     const auto load = [](const std::uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
     const __m128i one = _mm_set1_epi16(1);
     // SSE2 packs with signed saturation only: means above 32766 arrive as 32767, and those
