@@ -11,15 +11,23 @@ namespace {
 struct Avx2Block {
   static constexpr int kLanes = 16;
 
-  static void slide(std::uint32_t* sums, const std::uint16_t* leaving, const std::uint16_t* entering, int count) {
+  static void advance(std::uint32_t* sums, std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
     int x = 0;
-    for (; x + 8 <= count; x += 8) {
-      const __m256i out = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(leaving + x)));
-      const __m256i in = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entering + x)));
-      __m256i* at = reinterpret_cast<__m256i*>(sums + x);
-      _mm256_storeu_si256(at, _mm256_add_epi32(_mm256_sub_epi32(_mm256_loadu_si256(at), out), in));
+    for (; x + 16 <= count; x += 16) {
+      const auto at = [&](int y) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + y * width + x)); };
+      const __m256i out = at(-1);
+      const __m256i in = at(4);
+      const auto update = [](std::uint32_t* at32, __m128i leaving, __m128i entering) {
+        __m256i* sum = reinterpret_cast<__m256i*>(at32);
+        const __m256i moved = _mm256_sub_epi32(_mm256_loadu_si256(sum), _mm256_cvtepu16_epi32(leaving));
+        _mm256_storeu_si256(sum, _mm256_add_epi32(moved, _mm256_cvtepu16_epi32(entering)));
+      };
+      update(sums + x, _mm256_castsi256_si128(out), _mm256_castsi256_si128(in));
+      update(sums + x + 8, _mm256_extracti128_si256(out, 1), _mm256_extracti128_si256(in, 1));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(averages + x),
+                          _mm256_avg_epu16(_mm256_avg_epu16(at(0), in), _mm256_avg_epu16(at(1), at(3))));
     }
-    for (; x < count; ++x) sums[x] += static_cast<std::uint32_t>(entering[x]) - leaving[x];
+    advanceColumns(sums, averages, top, width, x, count);
   }
 
   static __m256i windowSums(const std::uint32_t* sums) {
@@ -38,16 +46,6 @@ struct Avx2Block {
   // packus works within 128-bit halves; put the quarters back in position order.
   static __m256i pack(__m256i low, __m256i high) {
     return _mm256_permute4x64_epi64(_mm256_packus_epi32(low, high), 0xd8);
-  }
-
-  static void average(std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
-    int x = 0;
-    for (; x + 16 <= count; x += 16) {
-      const auto at = [&](int y) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + y * width + x)); };
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(averages + x),
-                          _mm256_avg_epu16(_mm256_avg_epu16(at(0), at(4)), _mm256_avg_epu16(at(1), at(3))));
-    }
-    for (; x < count; ++x) averages[x] = outerAverage(top + x, width);
   }
 
   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,

@@ -11,14 +11,22 @@ namespace {
 struct Avx512Block {
   static constexpr int kLanes = 32;
 
-  static void slide(std::uint32_t* sums, const std::uint16_t* leaving, const std::uint16_t* entering, int count) {
+  static void advance(std::uint32_t* sums, std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
     int x = 0;
-    for (; x + 16 <= count; x += 16) {
-      const __m512i out = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(leaving + x)));
-      const __m512i in = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(entering + x)));
-      _mm512_storeu_si512(sums + x, _mm512_add_epi32(_mm512_sub_epi32(_mm512_loadu_si512(sums + x), out), in));
+    for (; x + 32 <= count; x += 32) {
+      const auto at = [&](int y) { return _mm512_loadu_si512(top + y * width + x); };
+      const __m512i out = at(-1);
+      const __m512i in = at(4);
+      const auto update = [](std::uint32_t* at32, __m256i leaving, __m256i entering) {
+        const __m512i moved = _mm512_sub_epi32(_mm512_loadu_si512(at32), _mm512_cvtepu16_epi32(leaving));
+        _mm512_storeu_si512(at32, _mm512_add_epi32(moved, _mm512_cvtepu16_epi32(entering)));
+      };
+      update(sums + x, _mm512_castsi512_si256(out), _mm512_castsi512_si256(in));
+      update(sums + x + 16, _mm512_extracti64x4_epi64(out, 1), _mm512_extracti64x4_epi64(in, 1));
+      _mm512_storeu_si512(averages + x,
+                          _mm512_avg_epu16(_mm512_avg_epu16(at(0), in), _mm512_avg_epu16(at(1), at(3))));
     }
-    for (; x < count; ++x) sums[x] += static_cast<std::uint32_t>(entering[x]) - leaving[x];
+    advanceColumns(sums, averages, top, width, x, count);
   }
 
   static __m512i windowSums(const std::uint32_t* sums) {
@@ -37,16 +45,6 @@ struct Avx512Block {
   // Both halves hold values below 65536: narrowing keeps them, in position order.
   static __m512i narrow(__m512i low, __m512i high) {
     return _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(low)), _mm512_cvtepi32_epi16(high), 1);
-  }
-
-  static void average(std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
-    int x = 0;
-    for (; x + 32 <= count; x += 32) {
-      const auto at = [&](int y) { return _mm512_loadu_si512(top + y * width + x); };
-      _mm512_storeu_si512(averages + x,
-                          _mm512_avg_epu16(_mm512_avg_epu16(at(0), at(4)), _mm512_avg_epu16(at(1), at(3))));
-    }
-    for (; x < count; ++x) averages[x] = outerAverage(top + x, width);
   }
 
   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,

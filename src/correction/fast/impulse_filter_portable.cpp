@@ -9,12 +9,8 @@ namespace {
 struct PortableBlock {
   static constexpr int kLanes = 8;
 
-  static void slide(std::uint32_t* sums, const std::uint16_t* leaving, const std::uint16_t* entering, int count) {
-    for (int x = 0; x < count; ++x) sums[x] += static_cast<std::uint32_t>(entering[x]) - leaving[x];
-  }
-
-  static void average(std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
-    for (int x = 0; x < count; ++x) averages[x] = outerAverage(top + x, width);
+  static void advance(std::uint32_t* sums, std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
+    advanceColumns(sums, averages, top, width, 0, count);
   }
 
   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,

@@ -97,11 +97,22 @@ inline std::uint16_t outerAverage(const std::uint16_t* top, int width) {
   return static_cast<std::uint16_t>((outer + inner + 1u) >> 1);
 }
 
+// advance() for single columns, the vector kernels' tail.
+inline void advanceColumns(std::uint32_t* sums, std::uint16_t* averages, const std::uint16_t* top, int width,
+                           int from, int count) {
+  for (int x = from; x < count; ++x) {
+    sums[x] += static_cast<std::uint32_t>(top[4 * width + x]) - top[x - width];  // wraps as intended
+    averages[x] = outerAverage(top + x, width);
+  }
+}
+
 // Block: a type with
 //   static constexpr int kLanes;   positions decided per call, at most 64
-//   static void slide(std::uint32_t* sums, const std::uint16_t* leaving, const std::uint16_t* entering, int count);
-//   static void average(std::uint16_t* averages, const std::uint16_t* windowTop, int width, int count);
-//     the outer average of count columns from windowTop on
+//   static void advance(std::uint32_t* sums, std::uint16_t* averages, const std::uint16_t* windowTop,
+//                       int width, int count);
+//     for count columns from windowTop on: moves the column sums down one row (the row above
+//     windowTop leaves, the row windowTop + 4 rows enters) and stores the outer averages; one
+//     pass, so each row is loaded once
 //   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,
 //                                  const std::uint16_t* centre);
 //     bit i set: position i of the block may leave its band and goes to the exact rule
@@ -119,16 +130,16 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
   const int words = (positions + 63) / 64;
   const auto row = [&](int y) { return frame + static_cast<std::ptrdiff_t>(y) * width; };
 
+  // The sums of rows 3 .. 7, so that the first advance makes them the first window's.
   for (int x = 4; x < width; ++x) {
     std::uint32_t sum = 0;
-    for (int y = 4; y <= 8; ++y) sum += row(y)[x];
+    for (int y = 3; y <= 7; ++y) sum += row(y)[x];
     columnSums[x] = sum;
   }
 
   for (int r = 4; r <= height - 5; ++r) {
-    if (r > 4) Block::slide(columnSums + 4, row(r - 1) + 4, row(r + 4) + 4, width - 4);
     if (r + 5 < height) prefetchBytes(row(r + 5), static_cast<std::size_t>(width) * sizeof(std::uint16_t));
-    Block::average(averages + 4, row(r) + 4, width, width - 4);
+    Block::advance(columnSums + 4, averages + 4, row(r) + 4, width, width - 4);
     const std::uint16_t* centre = row(r + 2);
 
     for (int w = 0; w < words; ++w) pending[w] = 0;

@@ -10,30 +10,23 @@ namespace {
 struct Sse2Block {
   static constexpr int kLanes = 8;
 
-  static void slide(std::uint32_t* sums, const std::uint16_t* leaving, const std::uint16_t* entering, int count) {
+  static void advance(std::uint32_t* sums, std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
     const __m128i zero = _mm_setzero_si128();
     int x = 0;
     for (; x + 8 <= count; x += 8) {
-      const __m128i out = _mm_loadu_si128(reinterpret_cast<const __m128i*>(leaving + x));
-      const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entering + x));
+      const auto at = [&](int y) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + y * width + x)); };
+      const __m128i out = at(-1);
+      const __m128i in = at(4);
       __m128i* low = reinterpret_cast<__m128i*>(sums + x);
       __m128i* high = reinterpret_cast<__m128i*>(sums + x + 4);
       _mm_storeu_si128(low, _mm_add_epi32(_mm_sub_epi32(_mm_loadu_si128(low), _mm_unpacklo_epi16(out, zero)),
                                           _mm_unpacklo_epi16(in, zero)));
       _mm_storeu_si128(high, _mm_add_epi32(_mm_sub_epi32(_mm_loadu_si128(high), _mm_unpackhi_epi16(out, zero)),
                                            _mm_unpackhi_epi16(in, zero)));
-    }
-    for (; x < count; ++x) sums[x] += static_cast<std::uint32_t>(entering[x]) - leaving[x];
-  }
-
-  static void average(std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
-    int x = 0;
-    for (; x + 8 <= count; x += 8) {
-      const auto at = [&](int y) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + y * width + x)); };
       _mm_storeu_si128(reinterpret_cast<__m128i*>(averages + x),
-                       _mm_avg_epu16(_mm_avg_epu16(at(0), at(4)), _mm_avg_epu16(at(1), at(3))));
+                       _mm_avg_epu16(_mm_avg_epu16(at(0), in), _mm_avg_epu16(at(1), at(3))));
     }
-    for (; x < count; ++x) averages[x] = outerAverage(top + x, width);
+    advanceColumns(sums, averages, top, width, x, count);
   }
 
   static __m128i windowSums(const std::uint32_t* sums) {
