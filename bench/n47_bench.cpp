@@ -1,6 +1,6 @@
 // Speed of the correction and calibration, literal and fast, on realistic detector frames.
-// Each benchmark is registered once per level: "literal" runs the literal stages, the others
-// the fast ones with the dispatch held at that instruction set.
+// Each benchmark is registered once per level: "literal" runs the literal table, the others
+// the table of that instruction set.
 //   n47_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
@@ -10,19 +10,11 @@
 #include <vector>
 
 #include "api/detector_instance.h"
-#include "calibration/accumulate_flat_frame.h"
-#include "calibration/compute_gain_map.h"
-#include "calibration/generate_defect_map.h"
 #include "common/instruction_set.h"
-#include "correction/apply_gain_map.h"
+#include "common/test_seams.h"
 #include "correction/correction_pipeline.h"
-#include "correction/fast/fast_correction.h"
-#include "correction/filter_impulse_noise.h"
-#include "correction/mask_border.h"
-#include "correction/repair_code2_pixels.h"
-#include "correction/repair_defect_lines.h"
-#include "correction/repair_defect_pixels.h"
 #include "detector/detector.h"
+#include "kernels/kernels.h"
 #include "n47sim/sim_control.h"
 #include "realistic_scene.h"
 #include "tavrin_n47.h"
@@ -38,40 +30,39 @@ const n47test::Scene& scene() {
   return s;
 }
 
-// A stage on a fresh copy of the realistic frame per iteration (the copy is not timed).
-using FrameStage = std::function<void(std::uint16_t*)>;
+// "literal" or the instruction set's name; the literal table comes first.
+struct Level {
+  std::string name;
+  const n47::Kernels* kernels;
+};
 
-void runOnFrame(benchmark::State& state, InstructionSet level, const FrameStage& stage) {
-  n47::setInstructionSetCeiling(level);
+std::vector<Level> levels() {
+  std::vector<Level> all = {{"literal", &n47::literalKernels()}};
+  for (const InstructionSet level : {InstructionSet::kSse2, InstructionSet::kAvx2, InstructionSet::kAvx512})
+    if (level <= n47::detectedInstructionSet()) all.push_back({n47::instructionSetName(level), &n47::kernelsFor(level)});
+  return all;
+}
+
+// A stage on a fresh copy of the realistic frame per iteration (the copy is not timed).
+using FrameStage = std::function<void(const n47::Kernels&, std::uint16_t*)>;
+
+void runOnFrame(benchmark::State& state, const n47::Kernels& kernels, const FrameStage& stage) {
   std::vector<std::uint16_t> frame = scene().frame;
   for (auto _ : state) {
     state.PauseTiming();
     std::memcpy(frame.data(), scene().frame.data(), frame.size() * sizeof(std::uint16_t));
     state.ResumeTiming();
-    stage(frame.data());
+    stage(kernels, frame.data());
     benchmark::DoNotOptimize(frame.data());
   }
-  n47::setInstructionSetCeiling(InstructionSet::kAvx512);
 }
 
-// The literal stage at the literal level, the fast one otherwise.
-void registerStage(const std::string& name, const FrameStage& literal, const FrameStage& fast) {
-  benchmark::RegisterBenchmark((name + "/literal").c_str(), [=](benchmark::State& s) {
-    runOnFrame(s, InstructionSet::kLiteral, literal);
-  })->Unit(benchmark::kMillisecond);
-  for (const InstructionSet level : {InstructionSet::kSse2, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
-    if (level > n47::detectedInstructionSet()) continue;
-    benchmark::RegisterBenchmark((name + "/" + n47::instructionSetName(level)).c_str(), [=](benchmark::State& s) {
-      runOnFrame(s, level, fast);
+void registerStage(const std::string& name, const FrameStage& stage) {
+  for (const Level& level : levels()) {
+    benchmark::RegisterBenchmark((name + "/" + level.name).c_str(), [=](benchmark::State& s) {
+      runOnFrame(s, *level.kernels, stage);
     })->Unit(benchmark::kMillisecond);
   }
-}
-
-std::vector<InstructionSet> levels() {
-  std::vector<InstructionSet> all = {InstructionSet::kLiteral};
-  for (const InstructionSet level : {InstructionSet::kSse2, InstructionSet::kAvx2, InstructionSet::kAvx512})
-    if (level <= n47::detectedInstructionSet()) all.push_back(level);
-  return all;
 }
 
 // A detector through the exports, with the realistic maps in place.
@@ -83,8 +74,17 @@ void openDetector() {
   for (int r = 0; r < H; ++r) std::memcpy(d->gainMap[r], scene().gain.rows()[r], W * sizeof(float));
 }
 
-void captureThroughExports(benchmark::State& state, InstructionSet level) {
-  n47::setInstructionSetCeiling(level);
+// The detector's operations with one table held.
+class HeldKernels {
+ public:
+  explicit HeldKernels(const n47::Kernels& kernels) { n47::exchangeHeldKernels(&kernels); }
+  ~HeldKernels() { n47::exchangeHeldKernels(nullptr); }
+  HeldKernels(const HeldKernels&) = delete;
+  HeldKernels& operator=(const HeldKernels&) = delete;
+};
+
+void captureThroughExports(benchmark::State& state, const n47::Kernels& kernels) {
+  const HeldKernels held(kernels);
   openDetector();
   CalibrationMode(0);
   for (auto _ : state) {
@@ -94,12 +94,11 @@ void captureThroughExports(benchmark::State& state, InstructionSet level) {
     benchmark::DoNotOptimize(GetImagePtr());
   }
   Sys_Free();
-  n47::setInstructionSetCeiling(InstructionSet::kAvx512);
 }
 
 // Map_Calibration with the given index of a series of 3 (1: a middle step, 2: the last).
-void calibrationStep(benchmark::State& state, InstructionSet level, int index) {
-  n47::setInstructionSetCeiling(level);
+void calibrationStep(benchmark::State& state, const n47::Kernels& kernels, int index) {
+  const HeldKernels held(kernels);
   openDetector();
   const std::vector<std::uint16_t> flat = n47test::makeFlatFrame(W, H, 7);
   std::vector<std::uint16_t> frame = flat;
@@ -111,41 +110,36 @@ void calibrationStep(benchmark::State& state, InstructionSet level, int index) {
     Map_Calibration(frame.data(), index, 3);
   }
   Sys_Free();
-  n47::setInstructionSetCeiling(InstructionSet::kAvx512);
 }
 
 void registerAll() {
   const auto map = [] { return scene().map.rows(); };
   const auto gain = [] { return scene().gain.rows(); };
-  registerStage("filterImpulseNoise", [](std::uint16_t* f) { n47::filterImpulseNoise(f, W, H); },
-                [](std::uint16_t* f) { n47::fast::filterImpulseNoise(f, W, H); });
-  registerStage("repairCode2Pixels", [=](std::uint16_t* f) { n47::repairCode2Pixels(f, W, H, map()); },
-                [=](std::uint16_t* f) { n47::fast::repairCode2Pixels(f, W, H, map()); });
-  registerStage("applyGainMap", [=](std::uint16_t* f) { n47::applyGainMap(f, W, H, gain()); },
-                [=](std::uint16_t* f) { n47::fast::applyGainMap(f, W, H, gain()); });
-  registerStage("repairDefectPixels", [=](std::uint16_t* f) { n47::repairDefectPixels(f, W, H, map()); },
-                [=](std::uint16_t* f) { n47::fast::repairDefectPixels(f, W, H, map()); });
-  // The fast pipeline runs the literal line repair: there is only one form.
+  using n47::Kernels;
+  registerStage("filterImpulseNoise", [](const Kernels& k, std::uint16_t* f) { k.filterImpulseNoise(f, W, H); });
+  registerStage("repairCode2Pixels", [=](const Kernels& k, std::uint16_t* f) { k.repairCode2Pixels(f, W, H, map()); });
+  registerStage("applyGainMap", [=](const Kernels& k, std::uint16_t* f) { k.applyGainMap(f, W, H, gain()); });
+  registerStage("repairDefectPixels", [=](const Kernels& k, std::uint16_t* f) { k.repairDefectPixels(f, W, H, map()); });
+  // Every table has the literal line repair: there is only one form.
   benchmark::RegisterBenchmark("repairDefectLines", [=](benchmark::State& s) {
-    runOnFrame(s, InstructionSet::kLiteral, [=](std::uint16_t* f) { n47::repairDefectLines(f, W, H, map()); });
+    runOnFrame(s, n47::literalKernels(), [=](const Kernels& k, std::uint16_t* f) { k.repairDefectLines(f, W, H, map()); });
   })->Unit(benchmark::kMillisecond);
-  registerStage("maskBorder", [](std::uint16_t* f) { n47::maskBorder(f, W, H); },
-                [](std::uint16_t* f) { n47::fast::maskBorder(f, W, H); });
+  registerStage("maskBorder", [](const Kernels& k, std::uint16_t* f) { k.maskBorder(f, W, H); });
   for (const bool calibration : {false, true}) {
     registerStage(calibration ? "correctImage calibration mode" : "correctImage normal mode",
-                  [=](std::uint16_t* f) { n47::correctFrame(f, W, H, map(), gain(), calibration); },
-                  [=](std::uint16_t* f) { n47::fast::correctFrame(f, W, H, map(), gain(), calibration); });
+                  [=](const Kernels& k, std::uint16_t* f) { n47::correctFrame(k, f, W, H, map(), gain(), calibration); });
   }
-  for (const InstructionSet level : levels()) {
-    const std::string suffix = std::string("/") + n47::instructionSetName(level);
+  for (const Level& level : levels()) {
+    const std::string suffix = "/" + level.name;
+    const n47::Kernels* kernels = level.kernels;
     benchmark::RegisterBenchmark(("Map_Calibration middle step" + suffix).c_str(), [=](benchmark::State& s) {
-      calibrationStep(s, level, 1);
+      calibrationStep(s, *kernels, 1);
     })->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("Map_Calibration last step" + suffix).c_str(), [=](benchmark::State& s) {
-      calibrationStep(s, level, 2);
+      calibrationStep(s, *kernels, 2);
     })->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("capture through the exports" + suffix).c_str(), [=](benchmark::State& s) {
-      captureThroughExports(s, level);
+      captureThroughExports(s, *kernels);
     })->Unit(benchmark::kMillisecond);
   }
 }

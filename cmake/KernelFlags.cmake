@@ -1,12 +1,16 @@
-# Per-file instruction flags for the vector kernels, and whether they are built at all.
-#   N47_X86_KERNELS      x86 target with GCC or Clang: SSE2 and AVX2 kernels are built
+# Which vector kernels the build has, and the per-file instruction flags they need. This is the
+# one place that decides: src/CMakeLists.txt writes the answer into common/kernel_config.h,
+# which the code reads.
+#   N47_X86_KERNELS      SSE2 and AVX2 kernels (x86 with GCC or Clang by default; OFF stands in
+#                        for a compiler without per-file instruction flags: portable forms only)
 #   N47_AVX512_KERNELS   ... and the AVX-512 kernels too
 #   n47_kernel_flags(TARGET AVX2|AVX512 files...)   adds that set's flags to those files of TARGET only
 
-set(N47_X86_KERNELS OFF)
+set(n47_x86_default OFF)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i.86|x86|X86)$")
-  set(N47_X86_KERNELS ON)
+  set(n47_x86_default ON)
 endif()
+option(N47_X86_KERNELS "Build the SSE2 and AVX2 kernels" ${n47_x86_default})
 option(N47_AVX512_KERNELS "Build the AVX-512 kernels" ${N47_X86_KERNELS})
 if(NOT N47_X86_KERNELS)
   set(N47_AVX512_KERNELS OFF)

@@ -6,10 +6,6 @@
 #include <memory>
 #include <vector>
 
-#include "calibration/accumulate_flat_frame.h"
-#include "calibration/compute_gain_map.h"
-#include "calibration/fast/fast_calibration.h"
-#include "calibration/generate_defect_map.h"
 #include "fast_forms.h"
 #include "fuzz_input.h"
 
@@ -69,38 +65,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const auto sumBefore = n47fuzz::exactCopy(flatSum.get(), pixels);
-    n47::accumulateFlatFrame(flatSum.get(), frame.get(), width, height, index, count);
-    n47fuzz::checkFastForm(sumBefore.get(), flatSum.get(), pixels, [&](std::uint32_t* sum) {
-      n47::fast::accumulateFlatFrame(sum, frame.get(), width, height, index, count);
+    n47::literalKernels().accumulateFlatFrame(flatSum.get(), frame.get(), width, height, index, count);
+    n47fuzz::checkFastForm(sumBefore.get(), flatSum.get(), pixels, [&](const n47::Kernels& kernels, std::uint32_t* sum) {
+      kernels.accumulateFlatFrame(sum, frame.get(), width, height, index, count);
     });
 
     const auto frameBefore = n47fuzz::exactCopy(frame.get(), pixels);
     const auto mapBefore = copyOf(map, width + 1);
-    n47::generateDefectMap(frame.get(), width, height, map.pointers.data());
+    n47::literalKernels().generateDefectMap(frame.get(), width, height, map.pointers.data());
     for (const auto level : n47fuzz::fastLevels()) {
-      n47::setInstructionSetCeiling(level);
       auto fastFrame = n47fuzz::exactCopy(frameBefore.get(), pixels);
       auto fastMap = copyOf(mapBefore, width + 1);
-      n47::fast::generateDefectMap(fastFrame.get(), width, height, fastMap.pointers.data());
+      n47::kernelsFor(level).generateDefectMap(fastFrame.get(), width, height, fastMap.pointers.data());
       N47_FUZZ_CHECK(pixels == 0 || std::memcmp(fastFrame.get(), frame.get(), pixels * 2) == 0);
       N47_FUZZ_CHECK(sameRows(fastMap, map, width + 1));
     }
-    n47::setInstructionSetCeiling(n47::InstructionSet::kAvx512);
   }
 
   // The gain step divides by the width and the height; the detector's are never 0.
   if (pixels == 0) return 0;
   n47fuzz::Rows<float> gain(width, height);
   const auto sumBefore = n47fuzz::exactCopy(flatSum.get(), pixels);
-  n47::computeGainMap(flatSum.get(), width, height, gain.pointers.data());
+  n47::literalKernels().computeGainMap(flatSum.get(), width, height, gain.pointers.data());
   for (const auto level : n47fuzz::fastLevels()) {
-    n47::setInstructionSetCeiling(level);
     auto fastSum = n47fuzz::exactCopy(sumBefore.get(), pixels);
     n47fuzz::Rows<float> fastGain(width, height);
-    n47::fast::computeGainMap(fastSum.get(), width, height, fastGain.pointers.data());
+    n47::kernelsFor(level).computeGainMap(fastSum.get(), width, height, fastGain.pointers.data());
     N47_FUZZ_CHECK(pixels == 0 || std::memcmp(fastSum.get(), flatSum.get(), pixels * 4) == 0);
     N47_FUZZ_CHECK(sameRows(fastGain, gain, width));
   }
-  n47::setInstructionSetCeiling(n47::InstructionSet::kAvx512);
   return 0;
 }

@@ -5,7 +5,7 @@
 
 #include "fuzz_input.h"
 #include "n47sim/sim_control.h"
-#include "platform/sleep.h"
+#include "common/test_seams.h"
 #include "tavrin_n47.h"
 
 namespace {

@@ -9,14 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "correction/apply_gain_map.h"
 #include "correction/correction_pipeline.h"
-#include "correction/fast/fast_correction.h"
-#include "correction/filter_impulse_noise.h"
-#include "correction/mask_border.h"
-#include "correction/repair_code2_pixels.h"
-#include "correction/repair_defect_lines.h"
-#include "correction/repair_defect_pixels.h"
 #include "fast_forms.h"
 #include "fuzz_input.h"
 #include "reference_pipeline.h"
@@ -68,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto* const* gm = gainMap.pointers.data();
 
   if ((stages & 0x40) != 0) {
-    n47::correctFrame(frame.get(), width, height, pm, gm, calibrationMode);
-    n47fuzz::checkFastForm(original.data(), frame.get(), pixels, [&](std::uint16_t* copy) {
-      n47::fast::correctFrame(copy, width, height, pm, gm, calibrationMode);
+    n47::correctFrame(n47::literalKernels(), frame.get(), width, height, pm, gm, calibrationMode);
+    n47fuzz::checkFastForm(original.data(), frame.get(), pixels, [&](const n47::Kernels& kernels, std::uint16_t* copy) {
+      n47::correctFrame(kernels, copy, width, height, pm, gm, calibrationMode);
     });
     n47test::ReferenceMaps maps;
     maps.width = width;
@@ -84,32 +77,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Single stages, in the order the bits give, each on the previous one's output.
-  const auto stage = [&](auto literal, auto fast) {
+  const auto stage = [&](auto run) {
     const auto input = n47fuzz::exactCopy(frame.get(), pixels);
-    literal(frame.get());
-    n47fuzz::checkFastForm(input.get(), frame.get(), pixels, fast);
+    run(n47::literalKernels(), frame.get());
+    n47fuzz::checkFastForm(input.get(), frame.get(), pixels, run);
   };
-  if (stages & 0x01) {
-    stage([&](std::uint16_t* f) { n47::filterImpulseNoise(f, width, height); },
-          [&](std::uint16_t* f) { n47::fast::filterImpulseNoise(f, width, height); });
-  }
-  if (stages & 0x02) {
-    stage([&](std::uint16_t* f) { n47::repairCode2Pixels(f, width, height, pm); },
-          [&](std::uint16_t* f) { n47::fast::repairCode2Pixels(f, width, height, pm); });
-  }
+  if (stages & 0x01) stage([&](const n47::Kernels& k, std::uint16_t* f) { k.filterImpulseNoise(f, width, height); });
+  if (stages & 0x02) stage([&](const n47::Kernels& k, std::uint16_t* f) { k.repairCode2Pixels(f, width, height, pm); });
   if (stages & 0x04) {
-    stage([&](std::uint16_t* f) { n47::applyGainMap(f, width, height, gm); },
-          [&](std::uint16_t* f) { n47::fast::applyGainMap(f, width, height, gm); });
+    stage([&](const n47::Kernels& k, std::uint16_t* f) { k.applyGainMap(f, width, height, gm); });
     for (std::size_t i = 0; i < pixels; ++i) N47_FUZZ_CHECK(frame[i] <= 16383);
   }
-  if (stages & 0x08) {
-    stage([&](std::uint16_t* f) { n47::repairDefectPixels(f, width, height, pm); },
-          [&](std::uint16_t* f) { n47::fast::repairDefectPixels(f, width, height, pm); });
-  }
-  if (stages & 0x10) n47::repairDefectLines(frame.get(), width, height, pm);  // has no fast form
+  if (stages & 0x08) stage([&](const n47::Kernels& k, std::uint16_t* f) { k.repairDefectPixels(f, width, height, pm); });
+  if (stages & 0x10) stage([&](const n47::Kernels& k, std::uint16_t* f) { k.repairDefectLines(f, width, height, pm); });
   if (stages & 0x20) {
-    stage([&](std::uint16_t* f) { n47::maskBorder(f, width, height); },
-          [&](std::uint16_t* f) { n47::fast::maskBorder(f, width, height); });
+    stage([&](const n47::Kernels& k, std::uint16_t* f) { k.maskBorder(f, width, height); });
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x) {
         const bool border = y < 20 || x < 20 || y >= height - 20 || x >= width - 20;

@@ -1,6 +1,7 @@
 // The fast forms of the stages against the literal ones inside a fuzz target: each check
-// runs the literal form once and the fast form at every instruction-set level this machine
-// has, on copies of the same input, and aborts on the first value that differs.
+// runs the literal form (literalKernels()) once and the same step of kernelsFor(level) at every
+// instruction-set level this machine has, on copies of the same input, and aborts on the first
+// value that differs.
 #ifndef N47_FUZZ_FAST_FORMS_H
 #define N47_FUZZ_FAST_FORMS_H
 
@@ -12,6 +13,7 @@
 
 #include "common/instruction_set.h"
 #include "fuzz_input.h"
+#include "kernels/kernels.h"
 
 namespace n47fuzz {
 
@@ -47,17 +49,15 @@ struct Rows {
   std::vector<T*> pointers;
 };
 
-// `literal(values)` has already run on `values`, whose input was `input`; `fast(copy)` must
-// leave each level's copy of `input` equal to it.
-template <typename T, class Fast>
-void checkFastForm(const T* input, const T* values, std::size_t count, Fast fast) {
+// The literal step has already run on `values`, whose input was `input`; `step(kernels, copy)`
+// must leave each level's copy of `input` equal to it.
+template <typename T, class Step>
+void checkFastForm(const T* input, const T* values, std::size_t count, Step step) {
   for (const auto level : fastLevels()) {
-    n47::setInstructionSetCeiling(level);
     auto copy = exactCopy(input, count);
-    fast(copy.get());
+    step(n47::kernelsFor(level), copy.get());
     N47_FUZZ_CHECK(std::equal(values, values + count, copy.get()));
   }
-  n47::setInstructionSetCeiling(n47::InstructionSet::kAvx512);
 }
 
 }  // namespace n47fuzz

@@ -1,13 +1,12 @@
 // The exported functions: each looks up the detector, answers its fixed value when there is
 // none, and otherwise forwards to one operation of the detector.
 #include "api/detector_instance.h"
+#include "calibration/accumulate_flat_frame.h"
 #include "tavrin_n47.h"
 
 namespace {
 
 constexpr int kMaxMessageIndex = n47::Detector::kMessageLength - 1;
-// 32-bit flat sums hold at most this many frames of 65535.
-constexpr int kMaxCalibrationFrames = 65537;
 
 }  // namespace
 
@@ -93,8 +92,9 @@ N47_API int N47_CALL CalibrationMode(int mode) {
 
 N47_API int N47_CALL Map_Calibration(unsigned short* frame, int index, int count) {
   if (g_detector == nullptr) return -1;
-  if (frame == nullptr || count < 1 || count > kMaxCalibrationFrames) return 0;
-  return g_detector->calibrate(frame, index, count);
+  if (frame == nullptr || count < 1 || count > n47::kMaxCalibrationFrames) return 0;
+  g_detector->calibrate(frame, index, count);
+  return 1;
 }
 
 N47_API int N47_CALL LoadPixelMap(const char* path) {

@@ -3,11 +3,10 @@
 #include <cmath>
 #include <cstddef>
 
+#include "calibration/defect_bands.h"
+
 namespace n47 {
 namespace {
-
-constexpr std::uint16_t kOutlierMark = 5000;
-constexpr double kSigmaFactor = 3.0;
 
 struct Interior {
   int first;       // first interior row or column
@@ -16,15 +15,6 @@ struct Interior {
   int columns;     // W' = width - 32
   int rows;        // H' = height - 32
 };
-
-// Ends a run of `length` defective lines that began at `start`: runs of 3 to 5 become a band,
-// filled in full, with its middle line flagged.
-template <typename FillLine, typename FlagLine>
-void closeBand(int start, int length, FillLine fillLine, FlagLine flagLine) {
-  if (length < 3 || length > 5) return;
-  for (int line = start; line < start + length; ++line) fillLine(line);
-  flagLine(start + (length - 1) / 2);
-}
 
 }  // namespace
 
@@ -64,7 +54,7 @@ void generateDefectMap(std::uint16_t* frame, int width, int height, PixelMapRows
   for (int r = 0; r < height; ++r) variance += static_cast<double>(rowSquares[r]) * inverse;
   const float sigma = static_cast<float>(std::sqrt(variance));
 
-  const double spread = kSigmaFactor * static_cast<double>(sigma);
+  const double spread = kDefectSigmas * static_cast<double>(sigma);
   const double upper = static_cast<double>(mean) + spread;
   const double lower = static_cast<double>(mean) - spread;
 
@@ -98,38 +88,7 @@ void generateDefectMap(std::uint16_t* frame, int width, int height, PixelMapRows
     }
   }
 
-  const auto fillRow = [&](int r) {
-    for (int c = 0; c < width; ++c) map[r][c] = 1;
-  };
-  const auto flagRow = [&](int r) { map[r][width] = 1; };
-  int runStart = 0;
-  int runLength = 0;
-  for (int r = in.first; r <= in.lastRow; ++r) {
-    if (map[r][width] != 0 || rowFound[r]) {
-      if (runLength == 0) runStart = r;
-      ++runLength;
-    } else {
-      closeBand(runStart, runLength, fillRow, flagRow);
-      runLength = 0;
-    }
-  }
-  closeBand(runStart, runLength, fillRow, flagRow);
-
-  const auto fillColumn = [&](int c) {
-    for (int r = 0; r < height; ++r) map[r][c] = 1;
-  };
-  const auto flagColumn = [&](int c) { map[height][c] = 1; };
-  runLength = 0;
-  for (int c = in.first; c <= in.lastColumn; ++c) {
-    if (map[height][c] != 0 || columnFound[c]) {
-      if (runLength == 0) runStart = c;
-      ++runLength;
-    } else {
-      closeBand(runStart, runLength, fillColumn, flagColumn);
-      runLength = 0;
-    }
-  }
-  closeBand(runStart, runLength, fillColumn, flagColumn);
+  markDefectBands(map, width, height, in.first, in.lastRow, in.lastColumn, rowFound, columnFound);
 }
 
 }  // namespace n47

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "detector/allocation.h"
+#include "common/allocation.h"
 #include "platform/file_replacement.h"
 #include "platform/read_whole_file.h"
 

@@ -1,4 +1,5 @@
-// The detector's fixed geometry and the pixel-map layout shared by correction and calibration.
+// The detector's fixed geometry, its pixel range and dark offset, and the map layouts shared by
+// correction and calibration.
 #ifndef N47_COMMON_GEOMETRY_H
 #define N47_COMMON_GEOMETRY_H
 
@@ -12,6 +13,8 @@ inline constexpr int kMapWidth = kFrameWidth + 1;    // pixel cells + row marker
 inline constexpr int kMapHeight = kFrameHeight + 1;  // pixel rows + column-marker row
 inline constexpr int kFramePixels = kFrameWidth * kFrameHeight;
 inline constexpr int kMaxPixelValue = 16383;  // 14-bit ceiling
+// What a pixel reads without light; gain correction and the gain map work about it.
+inline constexpr int kDarkOffset = 100;
 
 // A pixel map is (height + 1) separately allocated rows of (width + 1) bytes:
 //   rows[r][c]      r < height, c < width : pixel cell of image pixel (r, c)

@@ -1,16 +1,18 @@
 #include "common/instruction_set.h"
 
+#include "common/kernel_config.h"
+
+#if N47_HAVE_X86_KERNELS
 #include "common/x86/cpu_features.h"
+#endif
 
 namespace n47 {
 namespace {
 
-InstructionSet g_ceiling = InstructionSet::kAvx512;
-
 InstructionSet detect() {
-#if N47_X86
+#if N47_HAVE_X86_KERNELS
   const x86::CpuFeatures features = x86::readCpuFeatures();
-  if (features.avx512) return InstructionSet::kAvx512;
+  if (features.avx512 && N47_HAVE_AVX512_KERNELS) return InstructionSet::kAvx512;
   if (features.avx2) return InstructionSet::kAvx2;
   return InstructionSet::kSse2;
 #else
@@ -25,17 +27,8 @@ InstructionSet detectedInstructionSet() {
   return detected;
 }
 
-InstructionSet activeInstructionSet() {
-  const InstructionSet detected = detectedInstructionSet();
-  return g_ceiling < detected ? g_ceiling : detected;
-}
-
-void setInstructionSetCeiling(InstructionSet ceiling) { g_ceiling = ceiling; }
-
 const char* instructionSetName(InstructionSet level) {
   switch (level) {
-    case InstructionSet::kLiteral:
-      return "literal";
     case InstructionSet::kPortable:
       return "portable";
     case InstructionSet::kSse2:

@@ -1,6 +1,6 @@
 #include <chrono>
 
-#include "detector/capture_timeout.h"
+#include "common/test_seams.h"
 #include "detector/detector.h"
 #include "grabber/usb_frm01.h"
 #include "platform/sleep.h"
@@ -17,12 +17,13 @@ constexpr int kRunCapturing = 1;
 constexpr int kRunExpired = 2;
 // Fixed by the grabber protocol, not derived from the geometry.
 constexpr std::int32_t kFrameByteCount = 6291456;
+// How long the capture handshake waits for the frame status to fall and rise again before the
+// acquire command gives up: a device that stops answering must not hang the caller.
+constexpr std::chrono::milliseconds kCaptureTimeout{10000};
 
 std::chrono::milliseconds g_captureTimeout = kCaptureTimeout;
 
 }  // namespace
-
-std::chrono::milliseconds captureTimeout() { return g_captureTimeout; }
 
 std::chrono::milliseconds exchangeCaptureTimeout(std::chrono::milliseconds limit) {
   const auto previous = g_captureTimeout;
@@ -102,7 +103,7 @@ int Detector::acquire() {
 
 bool Detector::captureFrame() {
   LVDS_Start();
-  const auto deadline = std::chrono::steady_clock::now() + captureTimeout();
+  const auto deadline = std::chrono::steady_clock::now() + g_captureTimeout;
   const auto expired = [&] { return std::chrono::steady_clock::now() >= deadline; };
   // Wait for the frame status to fall, then to rise again.
   while (LVDS_Check() != 0) {
@@ -117,10 +118,9 @@ bool Detector::captureFrame() {
   return true;
 }
 
-int Detector::readFrame(std::uint16_t* buffer) {
+void Detector::readFrame(std::uint16_t* buffer) {
   std::int32_t byteCount = kFrameByteCount;
   LVDS_GetFrame(&byteCount, buffer);
-  return 0;
 }
 
 }  // namespace n47

@@ -25,21 +25,19 @@ int decodeTemperature(std::uint8_t value) {
 
 }  // namespace
 
-int Detector::pollMessage() {
+void Detector::pollMessage() {
   sleepOneMillisecond();
   std::memset(msgBuffer, 0, kMessageLength);
   std::int32_t length = kMessageLength;
   UART_GetData(&length, msgBuffer);
-  return 1;
 }
 
-int Detector::initComm() {
+void Detector::initComm() {
   for (int read = 0; read < kInitCommReads; ++read) {
     std::memset(msgBuffer, 0, kMessageLength);
     pollMessage();
     for (int index = 0; index < kMessageLength; ++index) parseMessage(index);
   }
-  return 1;
 }
 
 int Detector::parseMessage(int index) {
@@ -50,7 +48,6 @@ int Detector::parseMessage(int index) {
   if (byte == kTemperatureStart && index <= kLastTemperatureIndex) {
     // An incomplete frame decodes to nothing and leaves the temperature as it was.
     if (msgBuffer[index + 2] == kTemperatureEnd) temperature = decodeTemperature(msgBuffer[index + 1]);
-    return 0;
   }
   return 0;
 }

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "detector/allocation.h"
+#include "common/allocation.h"
 
 namespace n47 {
 namespace {

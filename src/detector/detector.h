@@ -32,8 +32,8 @@ class Detector {
   std::uint16_t* imagePtr();
 
   // Control messages.
-  int pollMessage();
-  int initComm();
+  void pollMessage();
+  void initComm();
   int parseMessage(int index);
 
   // Acquisition.
@@ -43,23 +43,15 @@ class Detector {
   void stopReady();
   int acquire();
   bool captureFrame();  // false when the frame status never completed its fall and rise
-  int readFrame(std::uint16_t* buffer);
+  void readFrame(std::uint16_t* buffer);
 
-  // Correction, each in place on the given frame of width x height.
+  // Correction of the image in place, by the kernels chosen for this processor.
   void setCalibrationMode();
   void clearCalibrationMode();
   void correctImage();
-  void filterImpulseNoise(std::uint16_t* frame);
-  void repairCode2Pixels(std::uint16_t* frame);
-  void applyGainMap(std::uint16_t* frame);
-  void repairDefectPixels(std::uint16_t* frame);
-  void repairDefectLines(std::uint16_t* frame);
-  void repairRow(std::uint16_t* frame, int y);
-  void repairColumn(std::uint16_t* frame, int x);
-  void maskBorder(std::uint16_t* frame);
 
-  // Calibration.
-  int calibrate(std::uint16_t* frame, int index, int count);
+  // Calibration, by the same kernels.
+  void calibrate(std::uint16_t* frame, int index, int count);
   void accumulateFlatFrame(const std::uint16_t* frame, int index, int count);
   void generateDefectMap(std::uint16_t* frame);
   void computeGainMap();

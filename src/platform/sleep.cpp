@@ -1,5 +1,7 @@
 #include "platform/sleep.h"
 
+#include "common/test_seams.h"
+
 #if defined(_WIN32)
 #  include "platform/windows_headers.h"
 #else

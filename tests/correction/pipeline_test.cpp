@@ -10,13 +10,13 @@
 
 #include "api/detector_instance.h"
 #include "support/detector_fixture.h"
-#include "correction/apply_gain_map.h"
+#include "correction/gain/apply_gain_map.h"
 #include "correction/correction_pipeline.h"
-#include "correction/filter_impulse_noise.h"
-#include "correction/mask_border.h"
-#include "correction/repair_code2_pixels.h"
-#include "correction/repair_defect_lines.h"
-#include "correction/repair_defect_pixels.h"
+#include "correction/impulse_filter/filter_impulse_noise.h"
+#include "correction/border_mask/mask_border.h"
+#include "correction/pixel_repairs/repair_code2_pixels.h"
+#include "correction/defect_lines/repair_defect_lines.h"
+#include "correction/pixel_repairs/repair_defect_pixels.h"
 #include "n47sim/sim_control.h"
 #include "reference_pipeline.h"
 #include "small_map.h"
@@ -77,7 +77,7 @@ void expectOrderMatters(bool calibrationMode, std::size_t swapAt) {
     return f;
   };
   std::vector<std::uint16_t> corrected = scene.frame;
-  n47::correctFrame(corrected.data(), w, h, map, gain, calibrationMode);
+  n47::correctFrame(n47::literalKernels(), corrected.data(), w, h, map, gain, calibrationMode);
   EXPECT_EQ(corrected, runInOrder(stages));
   std::vector<Stage> swapped = stages;
   std::swap(swapped[swapAt], swapped[swapAt + 1]);
@@ -96,8 +96,8 @@ TEST(Pipeline, NeutralMapsChangeAFrameOnlyByFilteringLimitingAndMasking) {
   n47test::PixelMap map(w, h);
   n47test::GainMap gain(w, h, 1.0f);
   std::vector<std::uint16_t> normal = frame, calibration = frame;
-  n47::correctFrame(normal.data(), w, h, map.rows(), gain.rows(), false);
-  n47::correctFrame(calibration.data(), w, h, map.rows(), gain.rows(), true);
+  n47::correctFrame(n47::literalKernels(), normal.data(), w, h, map.rows(), gain.rows(), false);
+  n47::correctFrame(n47::literalKernels(), calibration.data(), w, h, map.rows(), gain.rows(), true);
   EXPECT_EQ(normal[30 * w + 30], 1000);
   EXPECT_EQ(normal[30 * w + 3], 16383);
   EXPECT_EQ(normal[25 * w + 25], 1000);

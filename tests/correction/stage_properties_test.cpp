@@ -10,13 +10,13 @@
 #include <limits>
 #include <random>
 
-#include "correction/apply_gain_map.h"
+#include "correction/gain/apply_gain_map.h"
 #include "correction/correction_pipeline.h"
-#include "correction/filter_impulse_noise.h"
-#include "correction/mask_border.h"
-#include "correction/repair_code2_pixels.h"
-#include "correction/repair_defect_lines.h"
-#include "correction/repair_defect_pixels.h"
+#include "correction/impulse_filter/filter_impulse_noise.h"
+#include "correction/border_mask/mask_border.h"
+#include "correction/pixel_repairs/repair_code2_pixels.h"
+#include "correction/defect_lines/repair_defect_lines.h"
+#include "correction/pixel_repairs/repair_defect_pixels.h"
 #include "reference_pipeline.h"
 #include "small_map.h"
 
@@ -85,7 +85,7 @@ TEST(SmallFrames, EveryShapeAndModeMatchesTheReferenceBitForBit) {
       for (bool calibrationMode : {false, true}) {
         const Scene scene(w, h, ++seed);
         Frame corrected = scene.frame;
-        n47::correctFrame(corrected.data(), w, h, scene.map.rows(), scene.gain.rows(), calibrationMode);
+        n47::correctFrame(n47::literalKernels(), corrected.data(), w, h, scene.map.rows(), scene.gain.rows(), calibrationMode);
         std::vector<std::uint16_t> expected = scene.frame.pixels;
         n47test::referenceCorrect(expected, scene.referenceMaps(), calibrationMode);
         ASSERT_EQ(corrected.pixels, expected) << w << "x" << h << " seed " << seed << " calibration " << calibrationMode;
@@ -111,7 +111,7 @@ TEST(UniformFrames, AreFixedPointsOfEveryStageButTheBorderMask) {
           {"defect pixels", [&](Frame& f) { n47::repairDefectPixels(f.data(), w, h, scene.map.rows()); }},
           {"defect lines", [&](Frame& f) { n47::repairDefectLines(f.data(), w, h, scene.map.rows()); }},
           {"calibration pipeline",
-           [&](Frame& f) { n47::correctFrame(f.data(), w, h, scene.map.rows(), scene.gain.rows(), true); }},
+           [&](Frame& f) { n47::correctFrame(n47::literalKernels(), f.data(), w, h, scene.map.rows(), scene.gain.rows(), true); }},
       };
       for (const auto& [name, stage] : stages) {
         Frame f = uniform;
@@ -321,7 +321,7 @@ void expectEveryReorderingShows(bool calibrationMode) {
     return f.pixels;
   };
   Frame corrected = scene.frame;
-  n47::correctFrame(corrected.data(), w, h, map, gain, calibrationMode);
+  n47::correctFrame(n47::literalKernels(), corrected.data(), w, h, map, gain, calibrationMode);
   ASSERT_EQ(corrected.pixels, run(stages));
   for (std::size_t i = 0; i + 1 < stages.size(); ++i) {
     std::vector<Stage> swapped = stages;

@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "correction/apply_gain_map.h"
-#include "correction/filter_impulse_noise.h"
-#include "correction/mask_border.h"
-#include "correction/repair_code2_pixels.h"
-#include "correction/repair_defect_lines.h"
-#include "correction/repair_defect_pixels.h"
+#include "correction/gain/apply_gain_map.h"
+#include "correction/impulse_filter/filter_impulse_noise.h"
+#include "correction/border_mask/mask_border.h"
+#include "correction/pixel_repairs/repair_code2_pixels.h"
+#include "correction/defect_lines/repair_defect_lines.h"
+#include "correction/pixel_repairs/repair_defect_pixels.h"
 #include "small_map.h"
 
 namespace {

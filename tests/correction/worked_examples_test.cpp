@@ -9,8 +9,8 @@
 #include <random>
 
 #include "correction/correction_pipeline.h"
-#include "correction/filter_impulse_noise.h"
-#include "correction/repair_defect_lines.h"
+#include "correction/impulse_filter/filter_impulse_noise.h"
+#include "correction/defect_lines/repair_defect_lines.h"
 #include "small_map.h"
 
 namespace {
@@ -298,8 +298,8 @@ TEST(CorrectedFullFrame, TheBorderIsTheLastWordAndTheInsideKeepsWhatTheStagesGav
   // With unit gain and no value above 14 bits, the calibration-mode result is the normal one
   // before the border mask.
   Frame unmasked = f;
-  n47::correctFrame(unmasked.data(), W, H, m.rows(), unit.rows(), true);
-  n47::correctFrame(f.data(), W, H, m.rows(), unit.rows(), false);
+  n47::correctFrame(n47::literalKernels(), unmasked.data(), W, H, m.rows(), unit.rows(), true);
+  n47::correctFrame(n47::literalKernels(), f.data(), W, H, m.rows(), unit.rows(), false);
   EXPECT_EQ(f.at(19, 1000), 16383);
   EXPECT_EQ(f.at(1516, 0), 16383);
   EXPECT_EQ(f.at(700, 2028), 16383);

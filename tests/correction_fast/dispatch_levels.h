@@ -1,4 +1,5 @@
-// Runs a check once per kernel level this machine can execute, with the dispatch held there.
+// Runs a check once per kernel level this machine can execute, with the dispatch held there and
+// the level's kernel table in hand.
 #ifndef N47_TESTS_CORRECTION_FAST_DISPATCH_LEVELS_H
 #define N47_TESTS_CORRECTION_FAST_DISPATCH_LEVELS_H
 
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "common/instruction_set.h"
+#include "common/test_seams.h"
+#include "kernels/kernels.h"
 
 namespace n47test {
 
@@ -28,13 +31,15 @@ class HeldLevel {
   HeldLevel& operator=(const HeldLevel&) = delete;
 };
 
+// check(kernels) with kernels the level's table, which the detector then uses too.
 template <class Check>
 void forEachLevel(Check check) {
   for (const n47::InstructionSet level : availableLevels()) {
     SCOPED_TRACE(n47::instructionSetName(level));
     HeldLevel held(level);
     ASSERT_EQ(n47::activeInstructionSet(), level);
-    check();
+    ASSERT_EQ(&n47::activeKernels(), &n47::kernelsFor(level));
+    check(n47::activeKernels());
   }
 }
 

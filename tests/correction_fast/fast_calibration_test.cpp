@@ -11,7 +11,6 @@
 #include "api/detector_instance.h"
 #include "calibration/accumulate_flat_frame.h"
 #include "calibration/compute_gain_map.h"
-#include "calibration/fast/fast_calibration.h"
 #include "calibration/generate_defect_map.h"
 #include "detector/detector.h"
 #include "dispatch_levels.h"
@@ -24,7 +23,7 @@ namespace {
 using Frame = std::vector<std::uint16_t>;
 
 TEST(FastCalibration, FlatSumsAndAveragesMatchTheLiteralStepAtTheRangeEdges) {
-  n47test::forEachLevel([] {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
     std::mt19937 rng(21);
     for (const int count : {1, 2, 3, 7, 1000, 65537}) {
       SCOPED_TRACE(count);
@@ -44,11 +43,11 @@ TEST(FastCalibration, FlatSumsAndAveragesMatchTheLiteralStepAtTheRangeEdges) {
         std::vector<std::uint32_t> fast = literal;
         for (const int index : {1 % count, count - 1}) {  // a middle step, then the last
           n47::accumulateFlatFrame(literal.data(), frame.data(), pixels, 1, index, count);
-          n47::fast::accumulateFlatFrame(fast.data(), frame.data(), pixels, 1, index, count);
+          kernels.accumulateFlatFrame(fast.data(), frame.data(), pixels, 1, index, count);
           ASSERT_EQ(fast, literal) << pixels << " pixels, index " << index;
         }
         n47::accumulateFlatFrame(literal.data(), frame.data(), pixels, 1, 0, count);
-        n47::fast::accumulateFlatFrame(fast.data(), frame.data(), pixels, 1, 0, count);
+        kernels.accumulateFlatFrame(fast.data(), frame.data(), pixels, 1, 0, count);
         ASSERT_EQ(fast, literal) << "index 0 starts afresh";
       }
     }
@@ -88,14 +87,14 @@ DefectCase makeDefectCase(int w, int h, std::mt19937& rng) {
 }
 
 TEST(FastCalibration, DefectMapsMatchTheLiteralStepOnManyShapes) {
-  n47test::forEachLevel([] {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
     std::mt19937 rng(22);
     for (int h = 20; h <= 80; h += 7)
       for (int w = 20; w <= 90; w += 3) {
         DefectCase literal = makeDefectCase(w, h, rng);
         DefectCase fast = literal;
         n47::generateDefectMap(literal.frame.data(), w, h, literal.map.rows());
-        n47::fast::generateDefectMap(fast.frame.data(), w, h, fast.map.rows());
+        kernels.generateDefectMap(fast.frame.data(), w, h, fast.map.rows());
         ASSERT_EQ(fast.frame, literal.frame) << w << " x " << h;
         std::size_t firstDifference = 0;
         while (firstDifference < fast.map.bytes.size() && fast.map.bytes[firstDifference] == literal.map.bytes[firstDifference]) ++firstDifference;
@@ -107,7 +106,7 @@ TEST(FastCalibration, DefectMapsMatchTheLiteralStepOnManyShapes) {
 }
 
 TEST(FastCalibration, GainMapsMatchTheLiteralStepOnBothSidesOfTheFloatExactRange) {
-  n47test::forEachLevel([] {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
     std::mt19937 rng(23);
     for (int trial = 0; trial < 40; ++trial) {
       const int w = 1 + static_cast<int>(rng() % 70), h = 1 + static_cast<int>(rng() % 9);
@@ -123,7 +122,7 @@ TEST(FastCalibration, GainMapsMatchTheLiteralStepOnBothSidesOfTheFloatExactRange
       std::vector<std::uint32_t> fast = literal;
       n47test::GainRows literalGain(w, h), fastGain(w, h);
       n47::computeGainMap(literal.data(), w, h, literalGain.rows());
-      n47::fast::computeGainMap(fast.data(), w, h, fastGain.rows());
+      kernels.computeGainMap(fast.data(), w, h, fastGain.rows());
       ASSERT_EQ(fast, literal);
       ASSERT_EQ(std::memcmp(fastGain.values.data(), literalGain.values.data(), fastGain.values.size() * sizeof(float)), 0)
           << w << " x " << h << ", trial " << trial;
@@ -140,8 +139,8 @@ TEST(FastCalibration, ASeriesThroughTheExportMatchesTheLiteralSteps) {
     std::vector<std::uint32_t> flatSum;
     std::vector<Frame> frames;
   };
-  const auto runSeries = [&](n47::InstructionSet level) {
-    n47test::HeldLevel held(level);
+  const auto runSeries = [&](const n47::Kernels& kernels) {
+    n47::exchangeHeldKernels(&kernels);
     n47sim_reset();
     EXPECT_EQ(Sys_Allocation_N47(), 1);
     Outcome out;
@@ -155,12 +154,13 @@ TEST(FastCalibration, ASeriesThroughTheExportMatchesTheLiteralSteps) {
     for (int r = 0; r < H; ++r) out.newGainMap.insert(out.newGainMap.end(), d->newGainMap[r], d->newGainMap[r] + W);
     out.flatSum.assign(d->flatSum, d->flatSum + static_cast<std::size_t>(W) * H);
     Sys_Free();
+    n47::exchangeHeldKernels(nullptr);
     return out;
   };
-  const Outcome literal = runSeries(n47::InstructionSet::kLiteral);
+  const Outcome literal = runSeries(n47::literalKernels());
   for (const n47::InstructionSet level : n47test::availableLevels()) {
     SCOPED_TRACE(n47::instructionSetName(level));
-    const Outcome fast = runSeries(level);
+    const Outcome fast = runSeries(n47::kernelsFor(level));
     EXPECT_TRUE(fast.newPixelMap == literal.newPixelMap);
     EXPECT_EQ(std::memcmp(fast.newGainMap.data(), literal.newGainMap.data(), literal.newGainMap.size() * sizeof(float)), 0);
     EXPECT_TRUE(fast.flatSum == literal.flatSum);

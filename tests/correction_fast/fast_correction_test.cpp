@@ -12,13 +12,12 @@
 #include <vector>
 
 #include "common/geometry.h"
-#include "correction/apply_gain_map.h"
+#include "correction/gain/apply_gain_map.h"
 #include "correction/correction_pipeline.h"
-#include "correction/fast/fast_correction.h"
-#include "correction/filter_impulse_noise.h"
-#include "correction/mask_border.h"
-#include "correction/repair_code2_pixels.h"
-#include "correction/repair_defect_pixels.h"
+#include "correction/impulse_filter/filter_impulse_noise.h"
+#include "correction/border_mask/mask_border.h"
+#include "correction/pixel_repairs/repair_code2_pixels.h"
+#include "correction/pixel_repairs/repair_defect_pixels.h"
 #include "dispatch_levels.h"
 #include "realistic_scene.h"
 
@@ -95,7 +94,7 @@ TEST(FastImpulseFilter, TheFloatMeanEqualsTheIntegerMeanForEverySum) {
 }
 
 TEST(FastImpulseFilter, MatchesTheLiteralFilterOnEverySmallShape) {
-  n47test::forEachLevel([] {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
     std::mt19937 rng(7);
     for (const auto& [name, generate] : filterInputs()) {
       SCOPED_TRACE(name);
@@ -105,7 +104,7 @@ TEST(FastImpulseFilter, MatchesTheLiteralFilterOnEverySmallShape) {
           Frame literal = generate(w, h, rng);
           Frame fast = literal;
           n47::filterImpulseNoise(literal.data(), w, h);
-          n47::fast::filterImpulseNoise(fast.data(), w, h);
+          kernels.filterImpulseNoise(fast.data(), w, h);
           ASSERT_EQ(fast, literal) << w << " x " << h;
         }
     }
@@ -113,7 +112,7 @@ TEST(FastImpulseFilter, MatchesTheLiteralFilterOnEverySmallShape) {
 }
 
 TEST(FastImpulseFilter, MatchesTheLiteralFilterOnWideFramesAndLeavesTooWideOnesToIt) {
-  n47test::forEachLevel([] {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
     std::mt19937 rng(8);
     for (const auto& [name, generate] : filterInputs()) {
       SCOPED_TRACE(name);
@@ -121,7 +120,7 @@ TEST(FastImpulseFilter, MatchesTheLiteralFilterOnWideFramesAndLeavesTooWideOnesT
         Frame literal = generate(w, 24, rng);
         Frame fast = literal;
         n47::filterImpulseNoise(literal.data(), w, 24);
-        n47::fast::filterImpulseNoise(fast.data(), w, 24);
+        kernels.filterImpulseNoise(fast.data(), w, 24);
         ASSERT_EQ(fast, literal) << w;
       }
     }
@@ -130,11 +129,11 @@ TEST(FastImpulseFilter, MatchesTheLiteralFilterOnWideFramesAndLeavesTooWideOnesT
 
 TEST(FastImpulseFilter, AReplacementFeedsTheNextWindowsOfItsRow) {
   // The worked example: the 5000 becomes 1125, and that new value decides the 2000 next to it.
-  n47test::forEachLevel([] {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
     Frame f(12 * 12, 1000);
     f[6 * 12 + 6] = 5000;
     f[6 * 12 + 7] = 2000;
-    n47::fast::filterImpulseNoise(f.data(), 12, 12);
+    kernels.filterImpulseNoise(f.data(), 12, 12);
     EXPECT_EQ(f[6 * 12 + 6], 1125);
     EXPECT_EQ(f[6 * 12 + 7], 1015);
   });
@@ -146,7 +145,7 @@ TEST(FastGain, MatchesTheLiteralStageForEveryOddGainAndEveryTail) {
                             -std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity(), 1e-40f, -1e-40f,
                             std::numeric_limits<float>::denorm_min(), 1.0f, 0.9f, 1.1f, 3.0f, 1e30f};
-  n47test::forEachLevel([&] {
+  n47test::forEachLevel([&](const n47::Kernels& kernels) {
     std::mt19937 rng(9);
     for (int w = 1; w <= 40; ++w) {
       const int h = 1 + static_cast<int>(rng() % 5);
@@ -157,13 +156,14 @@ TEST(FastGain, MatchesTheLiteralStageForEveryOddGainAndEveryTail) {
       for (auto& p : literal) p = rng() % 4 == 0 ? pool[rng() % 7] : static_cast<std::uint16_t>(rng());
       Frame fast = literal;
       n47::applyGainMap(literal.data(), w, h, gain.rows());
-      n47::fast::applyGainMap(fast.data(), w, h, gain.rows());
+      kernels.applyGainMap(fast.data(), w, h, gain.rows());
       ASSERT_EQ(fast, literal) << w << " x " << h;
     }
   });
 }
 
 TEST(FastPixelRepairs, MatchTheLiteralStagesForEveryCodeAndClusters) {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
   std::mt19937 rng(10);
   for (int h = 1; h <= 40; h += 3)
     for (int w = 1; w <= 40; ++w) {
@@ -180,15 +180,17 @@ TEST(FastPixelRepairs, MatchTheLiteralStagesForEveryCodeAndClusters) {
       for (auto& p : literal) p = rng() % 8 == 0 ? static_cast<std::uint16_t>(rng()) : static_cast<std::uint16_t>(rng() % 2000);
       Frame fast = literal;
       n47::repairCode2Pixels(literal.data(), w, h, map.rows());
-      n47::fast::repairCode2Pixels(fast.data(), w, h, map.rows());
+      kernels.repairCode2Pixels(fast.data(), w, h, map.rows());
       ASSERT_EQ(fast, literal) << "code 2, " << w << " x " << h;
       n47::repairDefectPixels(literal.data(), w, h, map.rows());
-      n47::fast::repairDefectPixels(fast.data(), w, h, map.rows());
+      kernels.repairDefectPixels(fast.data(), w, h, map.rows());
       ASSERT_EQ(fast, literal) << "defect pixels, " << w << " x " << h;
     }
+  });
 }
 
 TEST(FastBorderMask, MatchesTheLiteralStageOnEveryShapeWithRoomForItsBands) {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
   std::mt19937 rng(11);
   for (int h = 40; h <= 47; ++h)
     for (int w = 40; w <= 90; w += 5) {
@@ -196,19 +198,20 @@ TEST(FastBorderMask, MatchesTheLiteralStageOnEveryShapeWithRoomForItsBands) {
       for (auto& p : literal) p = static_cast<std::uint16_t>(rng());
       Frame fast = literal;
       n47::maskBorder(literal.data(), w, h);
-      n47::fast::maskBorder(fast.data(), w, h);
+      kernels.maskBorder(fast.data(), w, h);
       ASSERT_EQ(fast, literal) << w << " x " << h;
     }
+  });
 }
 
 TEST(FastPipeline, MatchesTheLiteralPipelineInBothModesOnSmallFrames) {
-  n47test::forEachLevel([] {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
     for (int size = 20; size <= 64; size += 11) {
       for (const bool calibration : {false, true}) {
         const n47test::Scene scene = n47test::makeRealisticScene(size + 7, size, 100 + static_cast<unsigned>(size));
         Frame literal = scene.frame, fast = scene.frame;
-        n47::correctFrame(literal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), calibration);
-        n47::fast::correctFrame(fast.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), calibration);
+        n47::correctFrame(n47::literalKernels(), literal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), calibration);
+        n47::correctFrame(kernels, fast.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), calibration);
         ASSERT_EQ(fast, literal) << size << (calibration ? " calibration" : " normal");
       }
     }
@@ -241,10 +244,10 @@ TEST(FastPipeline, MatchesTheLiteralPipelineWithDenseMapsAndStrongGains) {
       p = rng() % 20 == 0 ? static_cast<std::uint16_t>(rng()) : static_cast<std::uint16_t>(800 + rng() % 200);
     for (const bool calibration : {false, true}) {
       Frame literal = frame;
-      n47::correctFrame(literal.data(), w, h, map.rows(), gain.rows(), calibration);
-      n47test::forEachLevel([&] {
+      n47::correctFrame(n47::literalKernels(), literal.data(), w, h, map.rows(), gain.rows(), calibration);
+      n47test::forEachLevel([&](const n47::Kernels& kernels) {
         Frame fast = frame;
-        n47::fast::correctFrame(fast.data(), w, h, map.rows(), gain.rows(), calibration);
+        n47::correctFrame(kernels, fast.data(), w, h, map.rows(), gain.rows(), calibration);
         ASSERT_EQ(fast, literal) << w << " x " << h << (calibration ? " calibration" : " normal");
       });
     }
@@ -254,12 +257,12 @@ TEST(FastPipeline, MatchesTheLiteralPipelineWithDenseMapsAndStrongGains) {
 TEST(FastPipeline, MatchesTheLiteralPipelineOnARealisticDetectorFrame) {
   const n47test::Scene scene = n47test::makeRealisticScene(n47::kFrameWidth, n47::kFrameHeight, 5);
   Frame literalNormal = scene.frame, literalCalibration = scene.frame;
-  n47::correctFrame(literalNormal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), false);
-  n47::correctFrame(literalCalibration.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), true);
-  n47test::forEachLevel([&] {
+  n47::correctFrame(n47::literalKernels(), literalNormal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), false);
+  n47::correctFrame(n47::literalKernels(), literalCalibration.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), true);
+  n47test::forEachLevel([&](const n47::Kernels& kernels) {
     Frame normal = scene.frame, calibration = scene.frame;
-    n47::fast::correctFrame(normal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), false);
-    n47::fast::correctFrame(calibration.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), true);
+    n47::correctFrame(kernels, normal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), false);
+    n47::correctFrame(kernels, calibration.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), true);
     EXPECT_TRUE(normal == literalNormal);
     EXPECT_TRUE(calibration == literalCalibration);
   });

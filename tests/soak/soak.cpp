@@ -21,7 +21,7 @@
 
 #include "n47sim/model_control.h"
 #include "n47sim/sim_control.h"
-#include "platform/sleep.h"
+#include "common/test_seams.h"
 #include "tavrin_n47.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "api/detector_instance.h"
-#include "detector/allocation.h"
+#include "common/test_seams.h"
 #include "n47sim/sim_control.h"
 #include "support/sim_log.h"
 #include "tavrin_n47.h"

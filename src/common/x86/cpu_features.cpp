@@ -1,6 +1,5 @@
 #include "common/x86/cpu_features.h"
 
-#if N47_X86
 #include <cstdint>
 
 #if defined(_MSC_VER) && !defined(__clang__)
@@ -67,4 +66,3 @@ CpuFeatures readCpuFeatures() {
 }
 
 }  // namespace n47::x86
-#endif

@@ -4,13 +4,7 @@
 #ifndef N47_COMMON_X86_CPU_FEATURES_H
 #define N47_COMMON_X86_CPU_FEATURES_H
 
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
-#define N47_X86 1
-#else
-#define N47_X86 0
-#endif
-
-#if N47_X86
+// Built only where CMake builds the x86 kernels (common/kernel_config.h).
 namespace n47::x86 {
 
 struct CpuFeatures {
@@ -21,6 +15,5 @@ struct CpuFeatures {
 CpuFeatures readCpuFeatures();
 
 }  // namespace n47::x86
-#endif
 
 #endif
