@@ -16,7 +16,7 @@
 #include "detector/detector.h"
 #include "kernels/kernels.h"
 #include "n47sim/sim_control.h"
-#include "realistic_scene.h"
+#include "support/scene.h"
 #include "tavrin_n47.h"
 
 namespace {

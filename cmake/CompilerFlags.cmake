@@ -16,3 +16,11 @@ set(N47_IS_X86_32 OFF)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86|X86)$")
   set(N47_IS_X86_32 ON)
 endif()
+
+# The sanitizer builds (presets asan and fuzz): N47_SANITIZE names the sanitizers for every
+# target, and every report aborts.
+set(N47_SANITIZE "" CACHE STRING "Sanitizers for every target, e.g. address,undefined (empty: none)")
+if(N47_SANITIZE)
+  add_compile_options(-fsanitize=${N47_SANITIZE} -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=${N47_SANITIZE})
+endif()

@@ -7,27 +7,8 @@
 #include <vector>
 
 #include "fast_forms.h"
+#include "support/maps.h"
 #include "fuzz_input.h"
-
-namespace {
-
-template <typename T>
-n47fuzz::Rows<T> copyOf(const n47fuzz::Rows<T>& rows, int length) {
-  n47fuzz::Rows<T> copy(length, static_cast<int>(rows.storage.size()));
-  for (std::size_t r = 0; r < rows.storage.size(); ++r)
-    std::memcpy(copy.pointers[r], rows.pointers[r], static_cast<std::size_t>(length) * sizeof(T));
-  return copy;
-}
-
-// Bitwise, so that NaN gains compare equal to themselves.
-template <typename T>
-bool sameRows(const n47fuzz::Rows<T>& a, const n47fuzz::Rows<T>& b, int length) {
-  for (std::size_t r = 0; r < a.storage.size(); ++r)
-    if (std::memcmp(a.pointers[r], b.pointers[r], static_cast<std::size_t>(length) * sizeof(T)) != 0) return false;
-  return true;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   n47fuzz::FuzzInput input(data, size);
@@ -38,9 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int count = 1 + input.byte() % 4;
   const std::size_t pixels = static_cast<std::size_t>(width) * height;
 
-  n47fuzz::Rows<std::uint8_t> map(width + 1, height + 1);
-  for (auto& row : map.storage)
-    for (int c = 0; c <= width; ++c) row[c] = input.byte() < 16 ? 1 : 0;  // earlier frames' marks
+  n47test::PixelMap map(width, height);
+  map.forEach([&](std::uint8_t& cell) { cell = input.byte() < 16 ? 1 : 0; });  // earlier frames' marks
   auto flatSum = std::make_unique<std::uint32_t[]>(pixels);
 
   for (int index = 0; index < count; ++index) {
@@ -71,28 +51,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
 
     const auto frameBefore = n47fuzz::exactCopy(frame.get(), pixels);
-    const auto mapBefore = copyOf(map, width + 1);
-    n47::literalKernels().generateDefectMap(frame.get(), width, height, map.pointers.data());
+    const n47test::PixelMap mapBefore = map;
+    n47::literalKernels().generateDefectMap(frame.get(), width, height, map.rows());
     for (const auto level : n47fuzz::fastLevels()) {
       auto fastFrame = n47fuzz::exactCopy(frameBefore.get(), pixels);
-      auto fastMap = copyOf(mapBefore, width + 1);
-      n47::kernelsFor(level).generateDefectMap(fastFrame.get(), width, height, fastMap.pointers.data());
+      n47test::PixelMap fastMap = mapBefore;
+      n47::kernelsFor(level).generateDefectMap(fastFrame.get(), width, height, fastMap.rows());
       N47_FUZZ_CHECK(pixels == 0 || std::memcmp(fastFrame.get(), frame.get(), pixels * 2) == 0);
-      N47_FUZZ_CHECK(sameRows(fastMap, map, width + 1));
+      N47_FUZZ_CHECK(fastMap.sameBytes(map));
     }
   }
 
   // The gain step divides by the width and the height; the detector's are never 0.
   if (pixels == 0) return 0;
-  n47fuzz::Rows<float> gain(width, height);
+  n47test::GainMap gain(width, height, 0.0f);
   const auto sumBefore = n47fuzz::exactCopy(flatSum.get(), pixels);
-  n47::literalKernels().computeGainMap(flatSum.get(), width, height, gain.pointers.data());
+  n47::literalKernels().computeGainMap(flatSum.get(), width, height, gain.rows());
   for (const auto level : n47fuzz::fastLevels()) {
     auto fastSum = n47fuzz::exactCopy(sumBefore.get(), pixels);
-    n47fuzz::Rows<float> fastGain(width, height);
-    n47::kernelsFor(level).computeGainMap(fastSum.get(), width, height, fastGain.pointers.data());
+    n47test::GainMap fastGain(width, height, 0.0f);
+    n47::kernelsFor(level).computeGainMap(fastSum.get(), width, height, fastGain.rows());
     N47_FUZZ_CHECK(pixels == 0 || std::memcmp(fastSum.get(), flatSum.get(), pixels * 4) == 0);
-    N47_FUZZ_CHECK(sameRows(fastGain, gain, width));
+    N47_FUZZ_CHECK(fastGain.sameBytes(gain));
   }
   return 0;
 }

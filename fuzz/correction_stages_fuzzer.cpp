@@ -12,7 +12,7 @@
 #include "correction/correction_pipeline.h"
 #include "fast_forms.h"
 #include "fuzz_input.h"
-#include "reference_pipeline.h"
+#include "support/reference_pipeline.h"
 
 namespace {
 
@@ -41,14 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool calibrationMode = (stages & 0x80) != 0;
   const std::size_t pixels = static_cast<std::size_t>(width) * height;
 
-  n47fuzz::Rows<std::uint8_t> pixelMap(width + 1, height + 1);
-  for (auto& row : pixelMap.storage)
-    for (int c = 0; c <= width; ++c) row[c] = mapCode(input);
-  n47fuzz::Rows<float> gainMap(width, height);
-  for (auto& row : gainMap.storage)
-    for (int c = 0; c < width; ++c) row[c] = gain(input);
+  n47test::PixelMap pixelMap(width, height);
+  pixelMap.forEach([&](std::uint8_t& cell) { cell = mapCode(input); });
+  n47test::GainMap gainMap(width, height);
+  gainMap.forEach([&](float& g) { g = gain(input); });
 
-  std::vector<std::uint16_t> original(pixels);
+  n47test::Frame original(width, height);
   const std::uint8_t range = input.byte();
   for (auto& p : original) {
     const std::uint16_t v = input.value<std::uint16_t>();
@@ -57,21 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // An exact heap block: a vector of no pixels would hand out a null pointer.
   auto frame = std::make_unique<std::uint16_t[]>(pixels);
   if (pixels > 0) std::memcpy(frame.get(), original.data(), pixels * sizeof(std::uint16_t));
-  const auto* const* pm = pixelMap.pointers.data();
-  const auto* const* gm = gainMap.pointers.data();
+  const auto* const* pm = pixelMap.rows();
+  const auto* const* gm = gainMap.rows();
 
   if ((stages & 0x40) != 0) {
     n47::correctFrame(n47::literalKernels(), frame.get(), width, height, pm, gm, calibrationMode);
     n47fuzz::checkFastForm(original.data(), frame.get(), pixels, [&](const n47::Kernels& kernels, std::uint16_t* copy) {
       n47::correctFrame(kernels, copy, width, height, pm, gm, calibrationMode);
     });
-    n47test::ReferenceMaps maps;
-    maps.width = width;
-    maps.height = height;
-    for (int r = 0; r <= height; ++r) maps.pixelMap.insert(maps.pixelMap.end(), pm[r], pm[r] + width + 1);
-    for (int r = 0; r < height; ++r) maps.gainMap.insert(maps.gainMap.end(), gm[r], gm[r] + width);
-    std::vector<std::uint16_t> expected = original;
-    n47test::referenceCorrect(expected, maps, calibrationMode);
+    n47test::Frame expected = original;
+    n47test::referenceCorrect(expected, pixelMap, gainMap, calibrationMode);
     N47_FUZZ_CHECK(std::equal(expected.begin(), expected.end(), frame.get()));
     return 0;
   }

@@ -38,17 +38,6 @@ std::unique_ptr<T[]> exactCopy(const T* data, std::size_t count) {
   return copy;
 }
 
-// Separately allocated rows of exact length, as the library's maps are.
-template <typename T>
-struct Rows {
-  Rows(int length, int count) {
-    for (int r = 0; r < count; ++r) storage.push_back(std::make_unique<T[]>(static_cast<std::size_t>(length)));
-    for (auto& row : storage) pointers.push_back(row.get());
-  }
-  std::vector<std::unique_ptr<T[]>> storage;
-  std::vector<T*> pointers;
-};
-
 // The literal step has already run on `values`, whose input was `input`; `step(kernels, copy)`
 // must leave each level's copy of `input` equal to it.
 template <typename T, class Step>

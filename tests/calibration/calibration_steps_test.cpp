@@ -8,26 +8,18 @@
 #include "calibration/accumulate_flat_frame.h"
 #include "calibration/compute_gain_map.h"
 #include "calibration/generate_defect_map.h"
+#include "support/maps.h"
 
 namespace {
 
 constexpr int W = 2048;
 constexpr int H = 1536;
 
-struct MapRows {
-  MapRows(int width, int height) : cells(height + 1, std::vector<std::uint8_t>(width + 1, 0)) {
-    for (auto& row : cells) rows.push_back(row.data());
-  }
-  std::vector<std::vector<std::uint8_t>> cells;
-  std::vector<std::uint8_t*> rows;
-};
+using MapRows = n47test::PixelMap;
 
-struct GainRows {
-  GainRows(int width, int height) : cells(height, std::vector<float>(width, -7.0f)) {
-    for (auto& row : cells) rows.push_back(row.data());
-  }
-  std::vector<std::vector<float>> cells;
-  std::vector<float*> rows;
+// Gains the step must overwrite.
+struct GainRows : n47test::GainMap {
+  GainRows(int width, int height) : GainMap(width, height, -7.0f) {}
 };
 
 // ---- averaging --------------------------------------------------------------------------
@@ -70,7 +62,7 @@ TEST(AccumulateFlatFrame, ACountOfOneAveragesTheFrameItself) {
 TEST(ComputeGainMap, AFlatOf1100GivesUnitGainEverywhere) {
   std::vector<std::uint32_t> flat(static_cast<std::size_t>(W) * H, 1100);
   GainRows gain(W, H);
-  n47::computeGainMap(flat.data(), W, H, gain.rows.data());
+  n47::computeGainMap(flat.data(), W, H, gain.rows());
   EXPECT_EQ(flat[0], 1000u);
   for (int r = 0; r < H; ++r)
     for (int c = 0; c < W; ++c) ASSERT_EQ(gain.cells[r][c], 1.0f);
@@ -81,7 +73,7 @@ TEST(ComputeGainMap, EachRowAddsItsMeanRoundedDown) {
   std::vector<std::uint32_t> flat(static_cast<std::size_t>(W) * H, 1100);
   for (int c = 0; c < 2047; ++c) flat[c] = 1101;
   GainRows gain(W, H);
-  n47::computeGainMap(flat.data(), W, H, gain.rows.data());
+  n47::computeGainMap(flat.data(), W, H, gain.rows());
   EXPECT_EQ(gain.cells[5][5], 1.0f) << "the mean stays 1000";
   EXPECT_EQ(gain.cells[0][0], static_cast<float>(1000.0 / 1001.0));
   EXPECT_EQ(gain.cells[0][2047], 1.0f);
@@ -92,7 +84,7 @@ TEST(ComputeGainMap, GainsAreTheMeanOverTheValueRoundedToFloat) {
   flat[7] = 1400;  // row 0 still sums to 2048 x 1000 after the offset
   flat[3] = 800;
   GainRows gain(W, H);
-  n47::computeGainMap(flat.data(), W, H, gain.rows.data());
+  n47::computeGainMap(flat.data(), W, H, gain.rows());
   EXPECT_EQ(gain.cells[0][7], static_cast<float>(1000.0 / 1300.0));
   EXPECT_EQ(gain.cells[0][3], static_cast<float>(1000.0 / 700.0));
 }
@@ -104,7 +96,7 @@ TEST(ComputeGainMap, DarkPixelsStopAtZeroGetGainZeroAndDoNotInflateTheMean) {
   flat[2] = 0;
   flat[3] = 99;
   GainRows gain(W, H);
-  n47::computeGainMap(flat.data(), W, H, gain.rows.data());
+  n47::computeGainMap(flat.data(), W, H, gain.rows());
   EXPECT_EQ(flat[1], 0u) << "40 less the offset is 0, not 65476";
   for (int c = 0; c < 4; ++c) EXPECT_EQ(gain.cells[0][c], 0.0f) << c;
   // Four zeros in row 0 lower its mean to 998 (2044000 / 2048 = 998.04): total 1535 x 1000 + 998.
@@ -117,7 +109,7 @@ TEST(ComputeGainMap, SumsFarBeyondFourteenBitsStillGiveUnitGainOnAUniformFlat) {
   // Row means of 2^31 - 1: a 32-bit signed total would overflow at the second row.
   std::vector<std::uint32_t> flat(4 * 4, 2147483647u + 100u);
   GainRows gain(4, 4);
-  n47::computeGainMap(flat.data(), 4, 4, gain.rows.data());
+  n47::computeGainMap(flat.data(), 4, 4, gain.rows());
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c) EXPECT_EQ(gain.cells[r][c], 1.0f) << r << "," << c;
 }
@@ -129,7 +121,7 @@ class DefectMap : public ::testing::Test {
   DefectMap() : frame(static_cast<std::size_t>(W) * H, 1000), map(W, H) {}
   std::uint16_t& px(int r, int c) { return frame[static_cast<std::size_t>(r) * W + c]; }
   std::uint8_t& cell(int r, int c) { return map.cells[r][c]; }
-  void run() { n47::generateDefectMap(frame.data(), W, H, map.rows.data()); }
+  void run() { n47::generateDefectMap(frame.data(), W, H, map.rows()); }
   void resetFrame(std::uint16_t value = 1000) { std::fill(frame.begin(), frame.end(), value); }
   int markedCells() const {
     int marked = 0;
@@ -269,7 +261,7 @@ TEST_F(DefectMap, MarginPixelsAreNeverMarkedOneByOne) {
 TEST(DefectMapGeometry, FramesTooSmallOrTooLargeAreLeftAlone) {
   std::vector<std::uint16_t> small(32 * 32, 7);
   MapRows map(32, 32);
-  n47::generateDefectMap(small.data(), 32, 32, map.rows.data());
+  n47::generateDefectMap(small.data(), 32, 32, map.rows());
   EXPECT_EQ(small[16 * 32 + 16], 7);
 }
 

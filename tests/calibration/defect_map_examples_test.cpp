@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "calibration/generate_defect_map.h"
+#include "support/maps.h"
 
 namespace {
 
@@ -18,21 +19,15 @@ constexpr int kFirst = 16;         // first interior row and column
 constexpr int kLastRow = H - 17;   // 1519
 constexpr int kLastCol = W - 17;   // 2031
 
-struct Map {
-  Map() : cells(H + 1, std::vector<std::uint8_t>(W + 1, 0)) {
-    for (auto& row : cells) rows.push_back(row.data());
-  }
-  std::uint8_t& rowMarker(int r) { return cells[r][W]; }
-  std::uint8_t& columnMarker(int c) { return cells[H][c]; }
-  std::vector<std::vector<std::uint8_t>> cells;
-  std::vector<std::uint8_t*> rows;
+struct Map : n47test::PixelMap {
+  Map() : PixelMap(W, H) {}
 };
 
 class DefectMapFrame : public ::testing::Test {
  protected:
   DefectMapFrame() : frame(static_cast<std::size_t>(W) * H, 1000) {}
   std::uint16_t& px(int r, int c) { return frame[static_cast<std::size_t>(r) * W + c]; }
-  void run() { n47::generateDefectMap(frame.data(), W, H, map.rows.data()); }
+  void run() { n47::generateDefectMap(frame.data(), W, H, map.rows()); }
   bool inMargin(int r, int c) const { return r < kFirst || r > kLastRow || c < kFirst || c > kLastCol; }
   void fillMargin(std::uint16_t v) {
     for (int r = 0; r < H; ++r)

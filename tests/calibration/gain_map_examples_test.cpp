@@ -7,6 +7,7 @@
 
 #include "calibration/accumulate_flat_frame.h"
 #include "calibration/compute_gain_map.h"
+#include "support/maps.h"
 
 namespace {
 
@@ -14,12 +15,9 @@ constexpr int W = 2048;
 constexpr int H = 1536;
 constexpr std::size_t kPixels = static_cast<std::size_t>(W) * H;
 
-struct Gains {
-  Gains() : cells(H, std::vector<float>(W, -7.0f)) {
-    for (auto& row : cells) rows.push_back(row.data());
-  }
-  std::vector<std::vector<float>> cells;
-  std::vector<float*> rows;
+// Gains the step must overwrite.
+struct Gains : n47test::GainMap {
+  Gains() : GainMap(W, H, -7.0f) {}
 };
 
 TEST(GainMapFrame, EveryGainOfARandomFlatIsTheIntegerMeanOverTheValueRoundedToFloat) {
@@ -40,7 +38,7 @@ TEST(GainMapFrame, EveryGainOfARandomFlatIsTheIntegerMeanOverTheValueRoundedToFl
   const double mean = static_cast<float>(total / H);
 
   Gains gains;
-  n47::computeGainMap(flat.data(), W, H, gains.rows.data());
+  n47::computeGainMap(flat.data(), W, H, gains.rows());
   EXPECT_EQ(flat, offset) << "the flat frame is left holding its values less the offset";
   for (int r = 0; r < H; ++r)
     for (int c = 0; c < W; ++c) {
@@ -55,7 +53,7 @@ TEST(GainMapFrame, TheTotalOfRowMeansIsDividedByTheRowCountTruncating) {
   std::vector<std::uint32_t> flat(kPixels, 1101);
   for (int c = 0; c < W; ++c) flat[static_cast<std::size_t>(H - 1) * W + c] = 1100;
   Gains gains;
-  n47::computeGainMap(flat.data(), W, H, gains.rows.data());
+  n47::computeGainMap(flat.data(), W, H, gains.rows());
   EXPECT_EQ(gains.cells[H - 1][0], 1.0f);
   EXPECT_EQ(gains.cells[0][0], static_cast<float>(1000.0 / 1001.0));
 }
@@ -76,7 +74,7 @@ TEST(GainMapFrame, AveragedSeriesFeedTheGainMapWithCappedTruncatedMeans) {
   EXPECT_EQ(sum[2], 16383u) << "an average above 14 bits is capped";
   EXPECT_EQ(sum[3], 1100u);
   Gains gains;
-  n47::computeGainMap(sum.data(), W, H, gains.rows.data());
+  n47::computeGainMap(sum.data(), W, H, gains.rows());
   EXPECT_EQ(gains.cells[0][0], 0.0f);
   // Row 0 sums to 2045 x 1000 + 2 x 16283 = 2077566, a mean of 1014 (1014.4 truncated); the
   // total is 1535 x 1000 + 1014 and the mean 1000.

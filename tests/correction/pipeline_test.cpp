@@ -18,65 +18,54 @@
 #include "correction/defect_lines/repair_defect_lines.h"
 #include "correction/pixel_repairs/repair_defect_pixels.h"
 #include "n47sim/sim_control.h"
-#include "reference_pipeline.h"
-#include "small_map.h"
+#include "support/reference_pipeline.h"
+#include "support/maps.h"
+#include "support/scene.h"
+#include "support/stage_order.h"
 #include "support/temp_dir.h"
 #include "tavrin_n47.h"
 
 namespace {
 
-using Stage = std::function<void(std::vector<std::uint16_t>&)>;
+using n47test::Frame;
+using n47test::Scene;
+using n47test::Stage;
 
 // A frame and maps on which every stage has something to do.
-struct Scene {
-  Scene(int w, int h, unsigned seed) : frame(static_cast<std::size_t>(w) * h), map(w, h), gain(w, h, 1.0f) {
-    std::mt19937 rng(seed);
-    for (auto& p : frame) p = static_cast<std::uint16_t>(rng() % 50 == 0 ? rng() % 30000 : 900 + rng() % 200);
-    for (int r = 0; r < h; ++r)
-      for (int c = 0; c < w; ++c) {
-        const unsigned code = rng() % 40;
-        map.cell(r, c) = code == 0 ? 1 : code == 1 ? 2 : 0;
-        gain.cells[r][c] = 0.7f + static_cast<float>(rng() % 600) / 1000.0f;
-      }
-    // A block of code-2 cells: its inside has no good neighbour, so the code-2 values survive
-    // the defect-pixel repair and the order of code-2 repair and gain shows.
-    for (int r = 30; r < 38; ++r)
-      for (int c = 30; c < 38; ++c) map.cell(r, c) = 2;
-    map.rowMarker(h / 2) = 1;
-    map.columnMarker(w / 2 + 1) = 1;
-    map.columnMarker(1) = 1;
-  }
-  std::vector<std::uint16_t> frame;
-  n47test::PixelMap map;
-  n47test::GainMap gain;
-};
+Scene orderScene(int w, int h, unsigned seed) {
+  Scene scene(w, h);
+  std::mt19937 rng(seed);
+  for (auto& p : scene.frame) p = static_cast<std::uint16_t>(rng() % 50 == 0 ? rng() % 30000 : 900 + rng() % 200);
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) {
+      const unsigned code = rng() % 40;
+      scene.map.cell(r, c) = code == 0 ? 1 : code == 1 ? 2 : 0;
+      scene.gain.cells[r][c] = 0.7f + static_cast<float>(rng() % 600) / 1000.0f;
+    }
+  // A block of code-2 cells: its inside has no good neighbour, so the code-2 values survive
+  // the defect-pixel repair and the order of code-2 repair and gain shows.
+  for (int r = 30; r < 38; ++r)
+    for (int c = 30; c < 38; ++c) scene.map.cell(r, c) = 2;
+  scene.map.rowMarker(h / 2) = 1;
+  scene.map.columnMarker(w / 2 + 1) = 1;
+  scene.map.columnMarker(1) = 1;
+  return scene;
+}
 
 // The pipeline equals its stages run in order, and running the two named neighbours the other
 // way round gives another frame (so the test would notice that mistake).
 void expectOrderMatters(bool calibrationMode, std::size_t swapAt) {
   constexpr int w = 80, h = 80;
-  const Scene scene(w, h, calibrationMode ? 11 : 12);
+  const Scene scene = orderScene(w, h, calibrationMode ? 11 : 12);
   const auto* map = scene.map.rows();
   const auto* gain = scene.gain.rows();
-  std::vector<Stage> stages = {
-      [&](auto& f) { n47::filterImpulseNoise(f.data(), w, h); },
-      [&](auto& f) { n47::repairCode2Pixels(f.data(), w, h, map); },
-      [&](auto& f) { n47::applyGainMap(f.data(), w, h, gain); },
-      [&](auto& f) { n47::repairDefectPixels(f.data(), w, h, map); },
-      [&](auto& f) { n47::repairDefectLines(f.data(), w, h, map); },
-      [&](auto& f) { n47::filterImpulseNoise(f.data(), w, h); },
-      [&](auto& f) { n47::maskBorder(f.data(), w, h); },
-  };
-  if (calibrationMode) {
-    stages.erase(stages.begin() + 6);
-    stages.erase(stages.begin() + 2);
-  }
+  const std::vector<Stage> stages = n47test::literalStagesInOrder(w, h, map, gain, calibrationMode);
   const auto runInOrder = [&](const std::vector<Stage>& order) {
-    std::vector<std::uint16_t> f = scene.frame;
+    Frame f = scene.frame;
     for (const Stage& stage : order) stage(f);
     return f;
   };
-  std::vector<std::uint16_t> corrected = scene.frame;
+  Frame corrected = scene.frame;
   n47::correctFrame(n47::literalKernels(), corrected.data(), w, h, map, gain, calibrationMode);
   EXPECT_EQ(corrected, runInOrder(stages));
   std::vector<Stage> swapped = stages;
@@ -90,12 +79,12 @@ TEST(Pipeline, CalibrationModeLeavesOutGainAndBorderAndRepairsCode2First) { expe
 
 TEST(Pipeline, NeutralMapsChangeAFrameOnlyByFilteringLimitingAndMasking) {
   constexpr int w = 80, h = 80;
-  std::vector<std::uint16_t> frame(static_cast<std::size_t>(w) * h, 1000);
+  Frame frame(w, h, 1000);
   frame[30 * w + 30] = 40000;  // an impulse: filtered
   frame[30 * w + 3] = 40000;   // under the border mask
   n47test::PixelMap map(w, h);
   n47test::GainMap gain(w, h, 1.0f);
-  std::vector<std::uint16_t> normal = frame, calibration = frame;
+  Frame normal = frame, calibration = frame;
   n47::correctFrame(n47::literalKernels(), normal.data(), w, h, map.rows(), gain.rows(), false);
   n47::correctFrame(n47::literalKernels(), calibration.data(), w, h, map.rows(), gain.rows(), true);
   EXPECT_EQ(normal[30 * w + 30], 1000);
@@ -116,41 +105,44 @@ class FullFrame : public n47test::DetectorTest {
 
   // Random maps with every code, markers on every edge band, and every awkward gain, written
   // as map files and loaded through the exports.
-  n47test::ReferenceMaps loadRandomMaps(std::mt19937& rng) {
-    n47test::ReferenceMaps maps;
-    maps.width = W;
-    maps.height = H;
-    maps.pixelMap.assign(static_cast<std::size_t>(W + 1) * (H + 1), 0);
-    for (auto& cell : maps.pixelMap) {
+  struct Maps {
+    n47test::PixelMap pixels{W, H};
+    n47test::GainMap gains{W, H};
+  };
+  Maps loadRandomMaps(std::mt19937& rng) {
+    Maps maps;
+    maps.pixels.forEach([&](std::uint8_t& cell) {
       const unsigned k = rng() % 1000;
       cell = k < 3 ? 1 : k < 6 ? 2 : k < 7 ? static_cast<std::uint8_t>(3 + rng() % 253) : 0;
-    }
-    const auto rowMarker = [&](int r) -> std::uint8_t& { return maps.pixelMap[static_cast<std::size_t>(r) * (W + 1) + W]; };
-    const auto columnMarker = [&](int c) -> std::uint8_t& { return maps.pixelMap[static_cast<std::size_t>(H) * (W + 1) + c]; };
-    for (int r = 0; r < H; ++r) rowMarker(r) = 0;
-    for (int c = 0; c < W; ++c) columnMarker(c) = 0;
-    for (int r : {0, 2, 3, 9, 10, 11, 400, 401, 402, 900, 1525, 1526, 1530, 1535}) rowMarker(r) = 1;
-    for (int c : {0, 1, 2, 3, 9, 10, 12, 700, 701, 1500, 2037, 2038, 2040, 2045, 2046, 2047}) columnMarker(c) = static_cast<std::uint8_t>(1 + rng() % 200);
+    });
+    for (int r = 0; r < H; ++r) maps.pixels.rowMarker(r) = 0;
+    for (int c = 0; c < W; ++c) maps.pixels.columnMarker(c) = 0;
+    for (int r : {0, 2, 3, 9, 10, 11, 400, 401, 402, 900, 1525, 1526, 1530, 1535}) maps.pixels.rowMarker(r) = 1;
+    for (int c : {0, 1, 2, 3, 9, 10, 12, 700, 701, 1500, 2037, 2038, 2040, 2045, 2046, 2047})
+      maps.pixels.columnMarker(c) = static_cast<std::uint8_t>(1 + rng() % 200);
 
     const float specials[] = {1.0f, 0.0f, -0.0f, -1.5f, std::numeric_limits<float>::quiet_NaN(),
                               std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
                               1e-40f, 3.0f};
-    maps.gainMap.resize(static_cast<std::size_t>(W) * H);
     std::uniform_real_distribution<float> usual(0.8f, 1.25f);
-    for (auto& g : maps.gainMap) g = rng() % 200 == 0 ? specials[rng() % 9] : usual(rng);
+    maps.gains.forEach([&](float& g) { g = rng() % 200 == 0 ? specials[rng() % 9] : usual(rng); });
 
     n47test::TempDir dir;
-    n47test::writeFileBytes(dir.file("p.map"), maps.pixelMap);
-    std::vector<std::uint8_t> gainBytes(maps.gainMap.size() * 4);
-    std::memcpy(gainBytes.data(), maps.gainMap.data(), gainBytes.size());
+    std::vector<std::uint8_t> pixelBytes, gainBytes;
+    for (const auto& row : maps.pixels.cells) pixelBytes.insert(pixelBytes.end(), row.begin(), row.end());
+    for (const auto& row : maps.gains.cells) {
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(row.data());
+      gainBytes.insert(gainBytes.end(), bytes, bytes + row.size() * sizeof(float));
+    }
+    n47test::writeFileBytes(dir.file("p.map"), pixelBytes);
     n47test::writeFileBytes(dir.file("g.map"), gainBytes);
     EXPECT_EQ(LoadPixelMap(dir.file("p.map").c_str()), 1);
     EXPECT_EQ(LoadGainMap(dir.file("g.map").c_str()), 1);
     return maps;
   }
 
-  static std::vector<std::uint16_t> randomFrame(std::mt19937& rng) {
-    std::vector<std::uint16_t> frame(static_cast<std::size_t>(W) * H);
+  static Frame randomFrame(std::mt19937& rng) {
+    Frame frame(W, H);
     std::normal_distribution<double> noise(0.0, 25.0);
     for (int r = 0; r < H; ++r)
       for (int c = 0; c < W; ++c) {
@@ -159,21 +151,21 @@ class FullFrame : public n47test::DetectorTest {
         if (k == 0) v = 0;
         if (k == 1) v = 16383 + rng() % 49153;  // above 14 bits, up to 65535
         if (k == 2) v += 3000;
-        frame[static_cast<std::size_t>(r) * W + c] = static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0));
+        frame.at(r, c) = static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0));
       }
-    for (int c = 200; c < 210; ++c) frame[static_cast<std::size_t>(600) * W + c] = 65535;  // a run of impulses
+    for (int c = 200; c < 210; ++c) frame.at(600, c) = 65535;  // a run of impulses
     return frame;
   }
 
   void expectCapturedFrameMatchesReference(bool calibrationMode, unsigned seed) {
     std::mt19937 rng(seed);
-    const n47test::ReferenceMaps maps = loadRandomMaps(rng);
+    const Maps maps = loadRandomMaps(rng);
     ASSERT_EQ(CalibrationMode(calibrationMode ? 1 : 0), calibrationMode ? 1 : 0);
-    std::vector<std::uint16_t> frame = randomFrame(rng);
+    Frame frame = randomFrame(rng);
     n47sim_set_frame(frame.data(), frame.size());
     ASSERT_EQ(RunforDetector(1), 1);
     ASSERT_EQ(RunforDetector(2), 1);
-    n47test::referenceCorrect(frame, maps, calibrationMode);
+    n47test::referenceCorrect(frame, maps.pixels, maps.gains, calibrationMode);
     const unsigned short* image = GetImagePtr();
     std::size_t mismatches = 0, first = 0;
     for (std::size_t i = 0; i < frame.size(); ++i) {

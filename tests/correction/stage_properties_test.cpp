@@ -17,8 +17,10 @@
 #include "correction/pixel_repairs/repair_code2_pixels.h"
 #include "correction/defect_lines/repair_defect_lines.h"
 #include "correction/pixel_repairs/repair_defect_pixels.h"
-#include "reference_pipeline.h"
-#include "small_map.h"
+#include "support/reference_pipeline.h"
+#include "support/maps.h"
+#include "support/scene.h"
+#include "support/stage_order.h"
 
 namespace {
 
@@ -33,48 +35,41 @@ const float kSpecialGains[] = {1.0f,  0.0f,  -0.0f, -1.5f, std::numeric_limits<f
 
 const std::pair<int, int> kShapes[] = {{21, 21}, {22, 25}, {33, 47}, {47, 33}, {40, 30}, {64, 48}, {25, 61}};
 
+using n47test::Scene;
+
 // A frame, pixel map and gain map built to give every stage something awkward to do.
-struct Scene {
-  Scene(int w, int h, unsigned seed) : width(w), height(h), frame(w, h, 0), map(w, h), gain(w, h, 1.0f) {
-    std::mt19937 rng(seed);
-    for (auto& p : frame.pixels) {
+Scene awkwardScene(int w, int h, unsigned seed) {
+  Scene scene(w, h);
+  Frame& frame = scene.frame;
+  n47test::PixelMap& map = scene.map;
+  n47test::GainMap& gain = scene.gain;
+  std::mt19937 rng(seed);
+  for (auto& p : frame.pixels) {
+    const unsigned k = rng() % 100;
+    p = static_cast<std::uint16_t>(k < 3 ? rng() % 65536 : k < 5 ? 0 : k < 7 ? 16383 + rng() % 10 : 900 + rng() % 200);
+  }
+  // Clusters of impulses: a block bright above 14 bits and a dark one.
+  for (int r = 7; r < 10; ++r)
+    for (int c = 7; c < 10; ++c) frame.at(r, c) = 65535;
+  for (int r = h - 9; r < h - 7; ++r)
+    for (int c = w - 10; c < w - 7; ++c) frame.at(r, c) = 0;
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) {
       const unsigned k = rng() % 100;
-      p = static_cast<std::uint16_t>(k < 3 ? rng() % 65536 : k < 5 ? 0 : k < 7 ? 16383 + rng() % 10 : 900 + rng() % 200);
+      map.cell(r, c) = static_cast<std::uint8_t>(k < 4 ? 1 : k < 8 ? 2 : k < 10 ? 3 + rng() % 253 : 0);
+      gain.cells[r][c] = rng() % 10 == 0 ? kSpecialGains[rng() % std::size(kSpecialGains)]
+                                         : 0.8f + static_cast<float>(rng() % 500) / 1000.0f;
     }
-    // Clusters of impulses: a block bright above 14 bits and a dark one.
-    for (int r = 7; r < 10; ++r)
-      for (int c = 7; c < 10; ++c) frame.at(r, c) = 65535;
-    for (int r = h - 9; r < h - 7; ++r)
-      for (int c = w - 10; c < w - 7; ++c) frame.at(r, c) = 0;
-    for (int r = 0; r < h; ++r)
-      for (int c = 0; c < w; ++c) {
-        const unsigned k = rng() % 100;
-        map.cell(r, c) = static_cast<std::uint8_t>(k < 4 ? 1 : k < 8 ? 2 : k < 10 ? 3 + rng() % 253 : 0);
-        gain.cells[r][c] = rng() % 10 == 0 ? kSpecialGains[rng() % std::size(kSpecialGains)]
-                                           : 0.8f + static_cast<float>(rng() % 500) / 1000.0f;
-      }
-    for (int r = 11; r < 14; ++r)
-      for (int c = 12; c < 15; ++c) map.cell(r, c) = 2;  // a block repaired from its top-left
-    // Markers on every edge band and a few fitted lines, with marker values other than 1.
-    for (int r : {0, 1, 2, 3, 9, 10, h / 2, h - 11, h - 10, h - 3, h - 1})
-      if (rng() % 3 != 0) map.rowMarker(r) = static_cast<std::uint8_t>(1 + rng() % 255);
-    for (int c : {0, 1, 2, 3, 9, 10, w / 2, w / 2 + 1, w - 11, w - 10, w - 3, w - 2, w - 1})
-      if (rng() % 3 != 0) map.columnMarker(c) = static_cast<std::uint8_t>(1 + rng() % 255);
-    map.cells[h][w] = static_cast<std::uint8_t>(rng() % 256);  // the corner byte carries nothing
-  }
-  n47test::ReferenceMaps referenceMaps() const {
-    n47test::ReferenceMaps maps;
-    maps.width = width;
-    maps.height = height;
-    for (const auto& row : map.cells) maps.pixelMap.insert(maps.pixelMap.end(), row.begin(), row.end());
-    for (const auto& row : gain.cells) maps.gainMap.insert(maps.gainMap.end(), row.begin(), row.end());
-    return maps;
-  }
-  int width, height;
-  Frame frame;
-  PixelMap map;
-  GainMap gain;
-};
+  for (int r = 11; r < 14; ++r)
+    for (int c = 12; c < 15; ++c) map.cell(r, c) = 2;  // a block repaired from its top-left
+  // Markers on every edge band and a few fitted lines, with marker values other than 1.
+  for (int r : {0, 1, 2, 3, 9, 10, h / 2, h - 11, h - 10, h - 3, h - 1})
+    if (rng() % 3 != 0) map.rowMarker(r) = static_cast<std::uint8_t>(1 + rng() % 255);
+  for (int c : {0, 1, 2, 3, 9, 10, w / 2, w / 2 + 1, w - 11, w - 10, w - 3, w - 2, w - 1})
+    if (rng() % 3 != 0) map.columnMarker(c) = static_cast<std::uint8_t>(1 + rng() % 255);
+  map.cells[h][w] = static_cast<std::uint8_t>(rng() % 256);  // the corner byte carries nothing
+  return scene;
+}
 
 // ---- against the independent reference -----------------------------------------------------
 
@@ -83,12 +78,12 @@ TEST(SmallFrames, EveryShapeAndModeMatchesTheReferenceBitForBit) {
   for (auto [w, h] : kShapes) {
     for (int round = 0; round < 6; ++round) {
       for (bool calibrationMode : {false, true}) {
-        const Scene scene(w, h, ++seed);
+        const Scene scene = awkwardScene(w, h, ++seed);
         Frame corrected = scene.frame;
         n47::correctFrame(n47::literalKernels(), corrected.data(), w, h, scene.map.rows(), scene.gain.rows(), calibrationMode);
-        std::vector<std::uint16_t> expected = scene.frame.pixels;
-        n47test::referenceCorrect(expected, scene.referenceMaps(), calibrationMode);
-        ASSERT_EQ(corrected.pixels, expected) << w << "x" << h << " seed " << seed << " calibration " << calibrationMode;
+        Frame expected = scene.frame;
+        n47test::referenceCorrect(expected, scene.map, scene.gain, calibrationMode);
+        ASSERT_EQ(corrected.pixels, expected.pixels) << w << "x" << h << " seed " << seed << " calibration " << calibrationMode;
       }
     }
   }
@@ -100,7 +95,7 @@ TEST(UniformFrames, AreFixedPointsOfEveryStageButTheBorderMask) {
   std::mt19937 rng(7);
   for (auto [w, h] : kShapes) {
     for (int round = 0; round < 4; ++round) {
-      const Scene scene(w, h, rng());
+      const Scene scene = awkwardScene(w, h, rng());
       const std::uint16_t v = round == 0 ? 0 : round == 1 ? 16383 : static_cast<std::uint16_t>(rng() % 16384);
       const Frame uniform(w, h, v);
       const GainMap unit(w, h, 1.0f);
@@ -124,7 +119,7 @@ TEST(UniformFrames, AreFixedPointsOfEveryStageButTheBorderMask) {
 
 TEST(UniformFrames, AboveFourteenBitsAreKeptByTheFilterAndCodeTwoAndLimitedByTheOthers) {
   const int w = 33, h = 47;
-  const Scene scene(w, h, 8);
+  const Scene scene = awkwardScene(w, h, 8);
   for (std::uint16_t v : {16384, 40000, 65535}) {
     Frame f(w, h, v);
     n47::filterImpulseNoise(f.data(), w, h);
@@ -163,7 +158,7 @@ void expectWritesConfined(const char* name, const std::function<void(Scene&, Fra
   std::size_t changedTotal = 0;
   for (auto [w, h] : kShapes) {
     for (int round = 0; round < 3; ++round) {
-      Scene scene(w, h, ++seed);
+      Scene scene = awkwardScene(w, h, ++seed);
       Frame f = scene.frame;
       stage(scene, f);
       for (int r = 0; r < h; ++r)
@@ -236,7 +231,7 @@ TEST(StageReach, GainCorrectionLimitsEveryPixelAndStoresZeroForNotANumber) {
 
 TEST(StageReach, TheBorderMaskWritesExactlyTheOuterTwentyLines) {
   for (auto [w, h] : kShapes) {
-    Scene scene(w, h, 3);
+    Scene scene = awkwardScene(w, h, 3);
     Frame f = scene.frame;
     n47::maskBorder(f.data(), w, h);
     for (int r = 0; r < h; ++r)
@@ -272,7 +267,7 @@ TEST(GainCorrection, EveryPixelValueWithEveryAwkwardGain) {
 void expectEveryReorderingShows(bool calibrationMode) {
   // Large enough that the border mask leaves an inside in which every stage has work.
   const int w = 96, h = 80;
-  Scene scene(w, h, calibrationMode ? 41 : 42);
+  Scene scene = awkwardScene(w, h, calibrationMode ? 41 : 42);
   std::mt19937 rng(43);
   for (auto& p : scene.frame.pixels) p = static_cast<std::uint16_t>(950 + rng() % 100);
   for (int k = 0; k < 40; ++k) scene.frame.at(rng() % h, rng() % w) = static_cast<std::uint16_t>(rng() % 65536);
@@ -301,20 +296,8 @@ void expectEveryReorderingShows(bool calibrationMode) {
     for (int c = 25; c < 28; ++c) scene.frame.at(r, c) = 30000;
   const auto* map = scene.map.rows();
   const auto* gain = scene.gain.rows();
-  using Stage = std::function<void(Frame&)>;
-  std::vector<Stage> stages = {
-      [&](Frame& f) { n47::filterImpulseNoise(f.data(), w, h); },
-      [&](Frame& f) { n47::repairCode2Pixels(f.data(), w, h, map); },
-      [&](Frame& f) { n47::applyGainMap(f.data(), w, h, gain); },
-      [&](Frame& f) { n47::repairDefectPixels(f.data(), w, h, map); },
-      [&](Frame& f) { n47::repairDefectLines(f.data(), w, h, map); },
-      [&](Frame& f) { n47::filterImpulseNoise(f.data(), w, h); },
-      [&](Frame& f) { n47::maskBorder(f.data(), w, h); },
-  };
-  if (calibrationMode) {
-    stages.erase(stages.begin() + 6);
-    stages.erase(stages.begin() + 2);
-  }
+  using n47test::Stage;
+  const std::vector<Stage> stages = n47test::literalStagesInOrder(w, h, map, gain, calibrationMode);
   const auto run = [&](const std::vector<Stage>& order) {
     Frame f = scene.frame;
     for (const Stage& stage : order) stage(f);

@@ -16,7 +16,7 @@
 #include "correction/pixel_repairs/repair_code2_pixels.h"
 #include "correction/defect_lines/repair_defect_lines.h"
 #include "correction/pixel_repairs/repair_defect_pixels.h"
-#include "small_map.h"
+#include "support/maps.h"
 
 namespace {
 

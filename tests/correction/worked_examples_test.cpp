@@ -11,7 +11,7 @@
 #include "correction/correction_pipeline.h"
 #include "correction/impulse_filter/filter_impulse_noise.h"
 #include "correction/defect_lines/repair_defect_lines.h"
-#include "small_map.h"
+#include "support/maps.h"
 
 namespace {
 

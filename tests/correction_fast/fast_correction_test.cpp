@@ -18,12 +18,12 @@
 #include "correction/border_mask/mask_border.h"
 #include "correction/pixel_repairs/repair_code2_pixels.h"
 #include "correction/pixel_repairs/repair_defect_pixels.h"
-#include "dispatch_levels.h"
-#include "realistic_scene.h"
+#include "support/dispatch_levels.h"
+#include "support/scene.h"
 
 namespace {
 
-using Frame = std::vector<std::uint16_t>;
+using n47test::Frame;
 using Generator = std::function<Frame(int, int, std::mt19937&)>;
 
 std::uint16_t clampPixel(double v) { return static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0)); }
@@ -32,13 +32,13 @@ std::uint16_t clampPixel(double v) { return static_cast<std::uint16_t>(std::clam
 std::vector<std::pair<const char*, Generator>> filterInputs() {
   return {
       {"noise with impulses", [](int w, int h, std::mt19937& rng) {
-         Frame f(static_cast<std::size_t>(w) * h);
+         Frame f(w, h);
          std::normal_distribution<double> noise(1500.0, 30.0);
          for (auto& p : f) p = rng() % 40 == 0 ? static_cast<std::uint16_t>(rng() % 65536) : clampPixel(noise(rng));
          return f;
        }},
       {"clusters and runs of impulses", [](int w, int h, std::mt19937& rng) {
-         Frame f(static_cast<std::size_t>(w) * h);
+         Frame f(w, h);
          for (auto& p : f) p = static_cast<std::uint16_t>(1000 + rng() % 21);
          for (int k = 0; k < (w * h) / 30 + 1; ++k) {
            const int r = static_cast<int>(rng() % h), c = static_cast<int>(rng() % w);
@@ -52,13 +52,13 @@ std::vector<std::pair<const char*, Generator>> filterInputs() {
          return f;
        }},
       {"values 0 and above 14 bits", [](int w, int h, std::mt19937& rng) {
-         Frame f(static_cast<std::size_t>(w) * h);
+         Frame f(w, h);
          const std::uint16_t pool[] = {0, 1, 16383, 16384, 40000, 65534, 65535};
          for (auto& p : f) p = pool[rng() % 7];
          return f;
        }},
       {"flat with deviations of 1 and 2", [](int w, int h, std::mt19937& rng) {
-         Frame f(static_cast<std::size_t>(w) * h);
+         Frame f(w, h);
          const std::uint16_t level = static_cast<std::uint16_t>(rng() % 65536);
          for (auto& p : f) {
            const int d = rng() % 8 == 0 ? static_cast<int>(rng() % 5) - 2 : 0;
@@ -67,18 +67,18 @@ std::vector<std::pair<const char*, Generator>> filterInputs() {
          return f;
        }},
       {"sums near multiples of 25", [](int w, int h, std::mt19937& rng) {
-         Frame f(static_cast<std::size_t>(w) * h, static_cast<std::uint16_t>(1 + rng() % 3000));
+         Frame f(w, h, static_cast<std::uint16_t>(1 + rng() % 3000));
          for (auto& p : f)
            if (rng() % 5 == 0) p = static_cast<std::uint16_t>(p + (rng() % 2 ? 1 : -1));
          return f;
        }},
       {"anything", [](int w, int h, std::mt19937& rng) {
-         Frame f(static_cast<std::size_t>(w) * h);
+         Frame f(w, h);
          for (auto& p : f) p = static_cast<std::uint16_t>(rng());
          return f;
        }},
       {"mostly zero", [](int w, int h, std::mt19937& rng) {
-         Frame f(static_cast<std::size_t>(w) * h, 0);
+         Frame f(w, h, 0);
          for (auto& p : f)
            if (rng() % 10 == 0) p = static_cast<std::uint16_t>(rng() % 4);
          return f;
@@ -130,7 +130,7 @@ TEST(FastImpulseFilter, MatchesTheLiteralFilterOnWideFramesAndLeavesTooWideOnesT
 TEST(FastImpulseFilter, AReplacementFeedsTheNextWindowsOfItsRow) {
   // The worked example: the 5000 becomes 1125, and that new value decides the 2000 next to it.
   n47test::forEachLevel([](const n47::Kernels& kernels) {
-    Frame f(12 * 12, 1000);
+    Frame f(12, 12, 1000);
     f[6 * 12 + 6] = 5000;
     f[6 * 12 + 7] = 2000;
     kernels.filterImpulseNoise(f.data(), 12, 12);
@@ -149,9 +149,9 @@ TEST(FastGain, MatchesTheLiteralStageForEveryOddGainAndEveryTail) {
     std::mt19937 rng(9);
     for (int w = 1; w <= 40; ++w) {
       const int h = 1 + static_cast<int>(rng() % 5);
-      n47test::GainRows gain(w, h);
-      for (auto& g : gain.values) g = rng() % 3 == 0 ? specials[rng() % 15] : 0.5f + static_cast<float>(rng() % 1000) / 500.0f;
-      Frame literal(static_cast<std::size_t>(w) * h);
+      n47test::GainMap gain(w, h);
+      gain.forEach([&](float& g) { g = rng() % 3 == 0 ? specials[rng() % 15] : 0.5f + static_cast<float>(rng() % 1000) / 500.0f; });
+      Frame literal(w, h);
       const std::uint16_t pool[] = {0, 99, 100, 101, 16383, 16384, 65535};
       for (auto& p : literal) p = rng() % 4 == 0 ? pool[rng() % 7] : static_cast<std::uint16_t>(rng());
       Frame fast = literal;
@@ -167,7 +167,7 @@ TEST(FastPixelRepairs, MatchTheLiteralStagesForEveryCodeAndClusters) {
   std::mt19937 rng(10);
   for (int h = 1; h <= 40; h += 3)
     for (int w = 1; w <= 40; ++w) {
-      n47test::MapRows map(w, h);
+      n47test::PixelMap map(w, h);
       for (int r = 0; r <= h; ++r)
         for (int c = 0; c <= w; ++c) {
           const unsigned k = rng() % 12;
@@ -176,7 +176,7 @@ TEST(FastPixelRepairs, MatchTheLiteralStagesForEveryCodeAndClusters) {
       if (w > 6 && h > 6)
         for (int r = 2; r < 6; ++r)
           for (int c = 2; c < 6; ++c) map.cell(r, c) = 2;  // a cluster filled from its top-left
-      Frame literal(static_cast<std::size_t>(w) * h);
+      Frame literal(w, h);
       for (auto& p : literal) p = rng() % 8 == 0 ? static_cast<std::uint16_t>(rng()) : static_cast<std::uint16_t>(rng() % 2000);
       Frame fast = literal;
       n47::repairCode2Pixels(literal.data(), w, h, map.rows());
@@ -194,7 +194,7 @@ TEST(FastBorderMask, MatchesTheLiteralStageOnEveryShapeWithRoomForItsBands) {
   std::mt19937 rng(11);
   for (int h = 40; h <= 47; ++h)
     for (int w = 40; w <= 90; w += 5) {
-      Frame literal(static_cast<std::size_t>(w) * h);
+      Frame literal(w, h);
       for (auto& p : literal) p = static_cast<std::uint16_t>(rng());
       Frame fast = literal;
       n47::maskBorder(literal.data(), w, h);
@@ -223,7 +223,7 @@ TEST(FastPipeline, MatchesTheLiteralPipelineInBothModesOnSmallFrames) {
 TEST(FastPipeline, MatchesTheLiteralPipelineWithDenseMapsAndStrongGains) {
   std::mt19937 rng(12);
   for (const auto& [w, h] : {std::pair{9, 9}, {10, 13}, {33, 17}, {70, 41}, {130, 24}}) {
-    n47test::MapRows map(w, h);
+    n47test::PixelMap map(w, h);
     for (int r = 0; r <= h; ++r)
       for (int c = 0; c <= w; ++c) {
         const unsigned k = rng() % 10;
@@ -237,9 +237,9 @@ TEST(FastPipeline, MatchesTheLiteralPipelineWithDenseMapsAndStrongGains) {
       for (int r = top; r < top + size && r < h; ++r)
         for (int c = left; c < left + size && c < w; ++c) map.cell(r, c) = 2;
     }
-    n47test::GainRows gain(w, h);
-    for (auto& g : gain.values) g = 0.5f + static_cast<float>(rng() % 1000) / 500.0f;
-    Frame frame(static_cast<std::size_t>(w) * h);
+    n47test::GainMap gain(w, h);
+    gain.forEach([&](float& g) { g = 0.5f + static_cast<float>(rng() % 1000) / 500.0f; });
+    Frame frame(w, h);
     for (auto& p : frame)
       p = rng() % 20 == 0 ? static_cast<std::uint16_t>(rng()) : static_cast<std::uint16_t>(800 + rng() % 200);
     for (const bool calibration : {false, true}) {

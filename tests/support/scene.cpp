@@ -1,24 +1,10 @@
-#include "realistic_scene.h"
+#include "scene.h"
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 
 namespace n47test {
-
-MapRows::MapRows(int w, int h) : width(w), height(h), bytes(static_cast<std::size_t>(w + 1) * (h + 1), 0) { point(); }
-
-void MapRows::point() {
-  pointers.clear();
-  for (int r = 0; r <= height; ++r) pointers.push_back(bytes.data() + static_cast<std::size_t>(r) * (width + 1));
-}
-
-GainRows::GainRows(int w, int h) : width(w), height(h), values(static_cast<std::size_t>(w) * h, 1.0f) { point(); }
-
-void GainRows::point() {
-  pointers.clear();
-  for (int r = 0; r < height; ++r) pointers.push_back(values.data() + static_cast<std::size_t>(r) * width);
-}
 
 namespace {
 
@@ -40,7 +26,7 @@ Scene makeRealisticScene(int width, int height, unsigned seed) {
       if (k == 0) v = 16384 + rng() % 49152;  // above 14 bits
       if (k == 1) v = 0;
       if (k == 2) v += 5000;
-      scene.frame[static_cast<std::size_t>(r) * width + c] = static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0));
+      scene.frame.at(r, c) = static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0));
     }
 
   for (int r = 0; r < height; ++r)
@@ -55,13 +41,17 @@ Scene makeRealisticScene(int width, int height, unsigned seed) {
   for (const int c : {0, width / 4, width / 2, width - 1}) scene.map.cell(height, c) = 1;
 
   std::normal_distribution<double> spread(1.0, 0.05);
-  for (auto& g : scene.gain.values) g = static_cast<float>(spread(rng));
-  for (int k = 0; k < 20; ++k) scene.gain.values[rng() % scene.gain.values.size()] = k % 2 ? 0.0f : -1.0f;
+  scene.gain.forEach([&](float& g) { g = static_cast<float>(spread(rng)); });
+  const std::size_t gains = static_cast<std::size_t>(width) * height;
+  for (int k = 0; k < 20; ++k) {
+    const std::size_t at = rng() % gains;
+    scene.gain.cells[at / width][at % width] = k % 2 ? 0.0f : -1.0f;
+  }
   return scene;
 }
 
-std::vector<std::uint16_t> makeFlatFrame(int width, int height, unsigned seed) {
-  std::vector<std::uint16_t> frame(static_cast<std::size_t>(width) * height);
+Frame makeFlatFrame(int width, int height, unsigned seed) {
+  Frame frame(width, height);
   std::mt19937 rng(seed);
   std::normal_distribution<double> noise(0.0, 25.0);
   for (int r = 0; r < height; ++r)
@@ -69,7 +59,7 @@ std::vector<std::uint16_t> makeFlatFrame(int width, int height, unsigned seed) {
       double v = shading(r, c, width, height) + noise(rng);
       if (rng() % 3000 == 0) v = rng() % 2 ? 16383 : 0;
       if (c == width / 3) v *= 0.5;  // a weak column
-      frame[static_cast<std::size_t>(r) * width + c] = static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0));
+      frame.at(r, c) = static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0));
     }
   return frame;
 }

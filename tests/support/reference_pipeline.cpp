@@ -1,4 +1,4 @@
-#include "reference_pipeline.h"
+#include "support/reference_pipeline.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,9 @@ namespace n47test {
 namespace {
 
 struct Image {
-  std::vector<std::uint16_t>& px;
+  Frame& px;
   int w, h;
-  std::uint16_t& operator()(int r, int c) { return px[static_cast<std::size_t>(r) * w + c]; }
+  std::uint16_t& operator()(int r, int c) { return px.at(r, c); }
 };
 
 std::uint16_t storeClamped(double v) {
@@ -42,7 +42,7 @@ void impulse(Image im) {
   }
 }
 
-void code2(Image im, const ReferenceMaps& maps) {
+void code2(Image im, const PixelMap& maps) {
   for (int y = 2; y < im.h; ++y)
     for (int x = 2; x < im.w; ++x) {
       if (maps.cell(y, x) != 2) continue;
@@ -53,7 +53,7 @@ void code2(Image im, const ReferenceMaps& maps) {
     }
 }
 
-void defectPixels(Image im, const ReferenceMaps& maps) {
+void defectPixels(Image im, const PixelMap& maps) {
   for (int y = 1; y + 1 < im.h; ++y)
     for (int x = 1; x + 1 < im.w; ++x) {
       if (maps.cell(y, x) == 0) continue;
@@ -65,10 +65,10 @@ void defectPixels(Image im, const ReferenceMaps& maps) {
     }
 }
 
-void gain(Image im, const ReferenceMaps& maps) {
+void gain(Image im, const GainMap& gains) {
   for (int y = 0; y < im.h; ++y)
     for (int x = 0; x < im.w; ++x) {
-      const double g = maps.gainMap[static_cast<std::size_t>(y) * im.w + x];
+      const double g = gains.cells[y][x];
       im(y, x) = storeClamped((static_cast<double>(im(y, x)) - 100.0) * g + 100.0);
     }
 }
@@ -96,7 +96,7 @@ void repairOneLine(int length, At at) {
   for (int a = 0; a < length; ++a) at(a, 3) = static_cast<std::uint16_t>(std::min((at(a, 2) + at(a, 4)) / 2, 16383));
 }
 
-void lines(Image im, const ReferenceMaps& maps) {
+void lines(Image im, const PixelMap& maps) {
   for (int y = 10; y <= im.h - 11; ++y)
     if (maps.cell(y, im.w) != 0) repairOneLine(im.w, [&](int a, int i) -> std::uint16_t& { return im(y + 3 - i, a); });
   for (int x = 0; x < im.w; ++x) {
@@ -119,11 +119,11 @@ void border(Image im) {
 
 }  // namespace
 
-void referenceCorrect(std::vector<std::uint16_t>& frame, const ReferenceMaps& maps, bool calibrationMode) {
-  Image im{frame, maps.width, maps.height};
+void referenceCorrect(Frame& frame, const PixelMap& maps, const GainMap& gains, bool calibrationMode) {
+  Image im{frame, frame.width, frame.height};
   impulse(im);
   code2(im, maps);
-  if (!calibrationMode) gain(im, maps);
+  if (!calibrationMode) gain(im, gains);
   defectPixels(im, maps);
   lines(im, maps);
   impulse(im);

@@ -1,7 +1,7 @@
 // Runs a check once per kernel level this machine can execute, with the dispatch held there and
 // the level's kernel table in hand.
-#ifndef N47_TESTS_CORRECTION_FAST_DISPATCH_LEVELS_H
-#define N47_TESTS_CORRECTION_FAST_DISPATCH_LEVELS_H
+#ifndef N47_TESTS_SUPPORT_DISPATCH_LEVELS_H
+#define N47_TESTS_SUPPORT_DISPATCH_LEVELS_H
 
 #include <gtest/gtest.h>
 
