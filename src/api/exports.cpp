@@ -1,7 +1,7 @@
 // The exported functions: each looks up the detector, answers its fixed value when there is
 // none, and otherwise forwards to one operation of the detector.
 #include "api/detector_instance.h"
-#include "calibration/accumulate_flat_frame.h"
+#include "calibration/calibration_steps.h"
 #include "tavrin_n47.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "calibration/accumulate_flat_frame.h"
+#include "calibration/calibration_steps.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
 // The fast calibration steps compiled with -mavx2.
-#include "calibration/calibration_steps.h"
+#include "calibration/fast_steps.h"
 
 N47_DEFINE_CALIBRATION_STEPS(Avx2)

@@ -1,4 +1,4 @@
 // The fast calibration steps compiled with the baseline flags (SSE2 on x86; whatever the target has elsewhere).
-#include "calibration/calibration_steps.h"
+#include "calibration/fast_steps.h"
 
 N47_DEFINE_CALIBRATION_STEPS(Baseline)

@@ -1,4 +1,4 @@
-#include "calibration/compute_gain_map.h"
+#include "calibration/calibration_steps.h"
 
 #include <cstddef>
 

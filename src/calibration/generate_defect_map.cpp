@@ -1,9 +1,9 @@
-#include "calibration/generate_defect_map.h"
+#include "calibration/calibration_steps.h"
 
 #include <cmath>
 #include <cstddef>
 
-#include "calibration/defect_bands.h"
+#include "calibration/defect_map_rules.h"
 
 namespace n47 {
 namespace {
@@ -49,14 +49,7 @@ void generateDefectMap(std::uint16_t* frame, int width, int height, PixelMapRows
     }
     rowSquares[r] = static_cast<float>(squares);
   }
-  const double inverse = 1.0 / (static_cast<double>(in.columns) * in.rows - 1.0);
-  double variance = 0.0;
-  for (int r = 0; r < height; ++r) variance += static_cast<double>(rowSquares[r]) * inverse;
-  const float sigma = static_cast<float>(std::sqrt(variance));
-
-  const double spread = kDefectSigmas * static_cast<double>(sigma);
-  const double upper = static_cast<double>(mean) + spread;
-  const double lower = static_cast<double>(mean) - spread;
+  const auto [upper, lower] = outlierBand(mean, rowSquares, height, in.columns, in.rows);
 
   for (int r = in.first; r <= in.lastRow; ++r) {
     for (int c = in.first; c <= in.lastColumn; ++c) {

@@ -2,33 +2,23 @@
 // table; the defect-line repair touches only the few marked lines and has only that form.
 #include "kernels/kernels.h"
 
-#include "calibration/accumulate_flat_frame.h"
-#include "calibration/compute_gain_map.h"
-#include "calibration/generate_defect_map.h"
+#include "calibration/calibration_steps.h"
 #include "common/kernel_config.h"
 #include "common/test_seams.h"
 #include "correction/border_mask/mask_border.h"
 #include "correction/defect_lines/repair_defect_lines.h"
 #include "correction/gain/apply_gain_map.h"
 #include "correction/impulse_filter/filter_impulse_noise.h"
-#include "correction/pixel_repairs/repair_code2_pixels.h"
-#include "correction/pixel_repairs/repair_defect_pixels.h"
+#include "correction/pixel_repairs/pixel_repairs.h"
 
 namespace n47 {
 namespace {
 
-constexpr Kernels kLiteralKernels = {
-    .filterImpulseNoise = filterImpulseNoise,
-    .repairCode2Pixels = repairCode2Pixels,
-    .applyGainMap = applyGainMap,
-    .repairDefectPixels = repairDefectPixels,
-    .repairDefectLines = repairDefectLines,
-    .maskBorder = maskBorder,
-    .accumulateFlatFrame = accumulateFlatFrame,
-    .generateDefectMap = generateDefectMap,
-    .computeGainMap = computeGainMap,
-};
+constexpr Kernels kLiteralKernels = {filterImpulseNoise, repairCode2Pixels, applyGainMap,   repairDefectPixels,
+                                     repairDefectLines,  maskBorder,        accumulateFlatFrame, generateDefectMap,
+                                     computeGainMap};
 
+// Without vector instructions: the same shortcuts as the vector forms, one position at a time.
 constexpr Kernels kPortableKernels = {
     .filterImpulseNoise = fast::filterImpulseNoisePortable,
     .repairCode2Pixels = fast::repairCode2PixelsPortable,
@@ -41,44 +31,44 @@ constexpr Kernels kPortableKernels = {
     .computeGainMap = fast::computeGainMapBaseline,
 };
 
+// `base` with every step that `changes` names.
+constexpr Kernels over(Kernels base, const Kernels& changes) {
+  const auto take = [](auto& step, auto change) {
+    if (change != nullptr) step = change;
+  };
+  take(base.filterImpulseNoise, changes.filterImpulseNoise);
+  take(base.repairCode2Pixels, changes.repairCode2Pixels);
+  take(base.applyGainMap, changes.applyGainMap);
+  take(base.repairDefectPixels, changes.repairDefectPixels);
+  take(base.repairDefectLines, changes.repairDefectLines);
+  take(base.maskBorder, changes.maskBorder);
+  take(base.accumulateFlatFrame, changes.accumulateFlatFrame);
+  take(base.generateDefectMap, changes.generateDefectMap);
+  take(base.computeGainMap, changes.computeGainMap);
+  return base;
+}
+
 #if N47_HAVE_X86_KERNELS
-constexpr Kernels kSse2Kernels = {
-    .filterImpulseNoise = fast::filterImpulseNoiseSse2,
-    .repairCode2Pixels = fast::repairCode2PixelsSse2,
-    .applyGainMap = fast::applyGainMapSse2,
-    .repairDefectPixels = fast::repairDefectPixelsSse2,
-    .repairDefectLines = repairDefectLines,
-    .maskBorder = fast::maskBorderByRows,
-    .accumulateFlatFrame = fast::accumulateFlatFrameBaseline,
-    .generateDefectMap = fast::generateDefectMapBaseline,
-    .computeGainMap = fast::computeGainMapBaseline,
-};
+// SSE2, the x86 baseline: the vector impulse filter, pixel-repair scan and gain.
+constexpr Kernels kSse2Kernels = over(kPortableKernels, {.filterImpulseNoise = fast::filterImpulseNoiseSse2,
+                                                         .repairCode2Pixels = fast::repairCode2PixelsSse2,
+                                                         .applyGainMap = fast::applyGainMapSse2,
+                                                         .repairDefectPixels = fast::repairDefectPixelsSse2});
 
-constexpr Kernels kAvx2Kernels = {
-    .filterImpulseNoise = fast::filterImpulseNoiseAvx2,
-    .repairCode2Pixels = fast::repairCode2PixelsSse2,
-    .applyGainMap = fast::applyGainMapAvx2,
-    .repairDefectPixels = fast::repairDefectPixelsSse2,
-    .repairDefectLines = repairDefectLines,
-    .maskBorder = fast::maskBorderByRows,
-    .accumulateFlatFrame = fast::accumulateFlatFrameAvx2,
-    .generateDefectMap = fast::generateDefectMapAvx2,
-    .computeGainMap = fast::computeGainMapAvx2,
-};
+// A wider set over the one below: its own impulse filter, gain and calibration steps.
+constexpr Kernels wider(const Kernels& below, FrameStage* filter, GainStage* gain, FlatFrameStep* flatFrame,
+                        DefectMapStep* defectMap, GainMapStep* gainMap) {
+  return over(below, {.filterImpulseNoise = filter, .applyGainMap = gain, .accumulateFlatFrame = flatFrame,
+                      .generateDefectMap = defectMap, .computeGainMap = gainMap});
+}
+
+constexpr Kernels kAvx2Kernels = wider(kSse2Kernels, fast::filterImpulseNoiseAvx2, fast::applyGainMapAvx2,
+                                       fast::accumulateFlatFrameAvx2, fast::generateDefectMapAvx2, fast::computeGainMapAvx2);
 #endif
-
 #if N47_HAVE_AVX512_KERNELS
-constexpr Kernels kAvx512Kernels = {
-    .filterImpulseNoise = fast::filterImpulseNoiseAvx512,
-    .repairCode2Pixels = fast::repairCode2PixelsSse2,
-    .applyGainMap = fast::applyGainMapAvx512,
-    .repairDefectPixels = fast::repairDefectPixelsSse2,
-    .repairDefectLines = repairDefectLines,
-    .maskBorder = fast::maskBorderByRows,
-    .accumulateFlatFrame = fast::accumulateFlatFrameAvx512,
-    .generateDefectMap = fast::generateDefectMapAvx512,
-    .computeGainMap = fast::computeGainMapAvx512,
-};
+constexpr Kernels kAvx512Kernels = wider(kAvx2Kernels, fast::filterImpulseNoiseAvx512, fast::applyGainMapAvx512,
+                                         fast::accumulateFlatFrameAvx512, fast::generateDefectMapAvx512,
+                                         fast::computeGainMapAvx512);
 #endif
 
 InstructionSet g_ceiling = InstructionSet::kAvx512;

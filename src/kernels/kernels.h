@@ -13,20 +13,27 @@
 
 namespace n47 {
 
-struct Kernels {
-  // Correction stages, in place on a frame of width x height.
-  void (*filterImpulseNoise)(std::uint16_t* frame, int width, int height);
-  void (*repairCode2Pixels)(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap);
-  void (*applyGainMap)(std::uint16_t* frame, int width, int height, ConstGainMapRows gainMap);
-  void (*repairDefectPixels)(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap);
-  void (*repairDefectLines)(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap);
-  void (*maskBorder)(std::uint16_t* frame, int width, int height);
+// The shapes of the steps; each stage's header declares its forms with them.
+// Correction stages, in place on a frame of width x height:
+using FrameStage = void(std::uint16_t* frame, int width, int height);
+using PixelMapStage = void(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap);
+using GainStage = void(std::uint16_t* frame, int width, int height, ConstGainMapRows gainMap);
+// Calibration steps:
+using FlatFrameStep = void(std::uint32_t* flatSum, const std::uint16_t* frame, int width, int height, int index,
+                           int count);
+using DefectMapStep = void(std::uint16_t* frame, int width, int height, PixelMapRows map);
+using GainMapStep = void(std::uint32_t* flatSum, int width, int height, GainMapRows gainMap);
 
-  // Calibration steps.
-  void (*accumulateFlatFrame)(std::uint32_t* flatSum, const std::uint16_t* frame, int width, int height, int index,
-                              int count);
-  void (*generateDefectMap)(std::uint16_t* frame, int width, int height, PixelMapRows map);
-  void (*computeGainMap)(std::uint32_t* flatSum, int width, int height, GainMapRows gainMap);
+struct Kernels {
+  FrameStage* filterImpulseNoise = nullptr;
+  PixelMapStage* repairCode2Pixels = nullptr;
+  GainStage* applyGainMap = nullptr;
+  PixelMapStage* repairDefectPixels = nullptr;
+  PixelMapStage* repairDefectLines = nullptr;
+  FrameStage* maskBorder = nullptr;
+  FlatFrameStep* accumulateFlatFrame = nullptr;
+  DefectMapStep* generateDefectMap = nullptr;
+  GainMapStep* computeGainMap = nullptr;
 };
 
 // The literal stages: the definition, and the oracle of every other table.

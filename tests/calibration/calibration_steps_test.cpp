@@ -5,9 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "calibration/accumulate_flat_frame.h"
-#include "calibration/compute_gain_map.h"
-#include "calibration/generate_defect_map.h"
+#include "calibration/calibration_steps.h"
 #include "support/maps.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "calibration/generate_defect_map.h"
+#include "calibration/calibration_steps.h"
 #include "support/maps.h"
 
 namespace {

@@ -5,8 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "calibration/accumulate_flat_frame.h"
-#include "calibration/compute_gain_map.h"
+#include "calibration/calibration_steps.h"
 #include "support/maps.h"
 
 namespace {

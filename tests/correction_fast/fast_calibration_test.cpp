@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "api/detector_instance.h"
-#include "calibration/accumulate_flat_frame.h"
-#include "calibration/compute_gain_map.h"
-#include "calibration/generate_defect_map.h"
+#include "calibration/calibration_steps.h"
 #include "detector/detector.h"
 #include "support/dispatch_levels.h"
 #include "n47sim/sim_control.h"

@@ -16,8 +16,7 @@
 #include "correction/correction_pipeline.h"
 #include "correction/impulse_filter/filter_impulse_noise.h"
 #include "correction/border_mask/mask_border.h"
-#include "correction/pixel_repairs/repair_code2_pixels.h"
-#include "correction/pixel_repairs/repair_defect_pixels.h"
+#include "correction/pixel_repairs/pixel_repairs.h"
 #include "support/dispatch_levels.h"
 #include "support/scene.h"
 

@@ -11,8 +11,7 @@
 #include "correction/defect_lines/repair_defect_lines.h"
 #include "correction/gain/apply_gain_map.h"
 #include "correction/impulse_filter/filter_impulse_noise.h"
-#include "correction/pixel_repairs/repair_code2_pixels.h"
-#include "correction/pixel_repairs/repair_defect_pixels.h"
+#include "correction/pixel_repairs/pixel_repairs.h"
 #include "maps.h"
 
 namespace n47test {

@@ -2,7 +2,7 @@
 #ifndef N47_CORRECTION_BORDER_MASK_MASK_BORDER_H
 #define N47_CORRECTION_BORDER_MASK_MASK_BORDER_H
 
-#include <cstdint>
+#include "kernels/kernels.h"
 
 namespace n47 {
 
@@ -12,10 +12,10 @@ inline constexpr int kBorderWidth = 20;
 // A frame with fewer than 40 rows or columns is masked wholly in that direction.
 void maskBorder(std::uint16_t* frame, int width, int height);
 
-namespace fast {
 // Row by row, each row written once; the same result.
-void maskBorderByRows(std::uint16_t* frame, int width, int height);
-}  // namespace fast
+namespace fast {
+FrameStage maskBorderByRows;
+}
 
 }  // namespace n47
 

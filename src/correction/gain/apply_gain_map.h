@@ -3,9 +3,7 @@
 #ifndef N47_CORRECTION_GAIN_APPLY_GAIN_MAP_H
 #define N47_CORRECTION_GAIN_APPLY_GAIN_MAP_H
 
-#include <cstdint>
-
-#include "common/geometry.h"
+#include "kernels/kernels.h"
 
 namespace n47 {
 
@@ -17,10 +15,8 @@ void applyGainMap(std::uint16_t* frame, int width, int height, ConstGainMapRows 
 std::uint16_t gainCorrectedPixel(std::uint16_t pixel, float gain);
 
 namespace fast {
-void applyGainMapSse2(std::uint16_t* frame, int width, int height, ConstGainMapRows gainMap);
-void applyGainMapAvx2(std::uint16_t* frame, int width, int height, ConstGainMapRows gainMap);
-void applyGainMapAvx512(std::uint16_t* frame, int width, int height, ConstGainMapRows gainMap);
-}  // namespace fast
+GainStage applyGainMapSse2, applyGainMapAvx2, applyGainMapAvx512;
+}
 
 }  // namespace n47
 

@@ -4,7 +4,7 @@
 #ifndef N47_CORRECTION_IMPULSE_FILTER_FILTER_IMPULSE_NOISE_H
 #define N47_CORRECTION_IMPULSE_FILTER_FILTER_IMPULSE_NOISE_H
 
-#include <cstdint>
+#include "kernels/kernels.h"
 
 namespace n47 {
 
@@ -15,11 +15,8 @@ namespace n47 {
 void filterImpulseNoise(std::uint16_t* frame, int width, int height);
 
 namespace fast {
-void filterImpulseNoisePortable(std::uint16_t* frame, int width, int height);
-void filterImpulseNoiseSse2(std::uint16_t* frame, int width, int height);
-void filterImpulseNoiseAvx2(std::uint16_t* frame, int width, int height);
-void filterImpulseNoiseAvx512(std::uint16_t* frame, int width, int height);
-}  // namespace fast
+FrameStage filterImpulseNoisePortable, filterImpulseNoiseSse2, filterImpulseNoiseAvx2, filterImpulseNoiseAvx512;
+}
 
 }  // namespace n47
 

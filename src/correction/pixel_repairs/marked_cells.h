@@ -72,4 +72,13 @@ inline void repairDefectPixelsAtMarks(std::uint16_t* frame, int width, int heigh
 }  // namespace
 }  // namespace n47::fast
 
+// Defines both repairs of one scan, e.g. repairCode2PixelsSse2 and repairDefectPixelsSse2.
+#define N47_DEFINE_PIXEL_REPAIRS(Scan)                                                                              \
+  void n47::fast::repairCode2Pixels##Scan(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) { \
+    repairCode2PixelsAtMarks(frame, width, height, pixelMap);                                                       \
+  }                                                                                                                 \
+  void n47::fast::repairDefectPixels##Scan(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) { \
+    repairDefectPixelsAtMarks(frame, width, height, pixelMap);                                                      \
+  }
+
 #endif

@@ -1,8 +1,7 @@
 // The pixel repairs' scan for marked cells in SSE2, the x86 baseline.
 #include <emmintrin.h>
 
-#include "correction/pixel_repairs/repair_code2_pixels.h"
-#include "correction/pixel_repairs/repair_defect_pixels.h"
+#include "correction/pixel_repairs/pixel_repairs.h"
 
 namespace n47::fast {
 namespace {
@@ -21,10 +20,4 @@ std::uint64_t markedIn64(const std::uint8_t* cells) {
 
 #include "correction/pixel_repairs/marked_cells.h"
 
-void n47::fast::repairCode2PixelsSse2(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) {
-  repairCode2PixelsAtMarks(frame, width, height, pixelMap);
-}
-
-void n47::fast::repairDefectPixelsSse2(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) {
-  repairDefectPixelsAtMarks(frame, width, height, pixelMap);
-}
+N47_DEFINE_PIXEL_REPAIRS(Sse2)

@@ -1,4 +1,4 @@
-#include "correction/pixel_repairs/repair_code2_pixels.h"
+#include "correction/pixel_repairs/pixel_repairs.h"
 
 namespace n47 {
 
