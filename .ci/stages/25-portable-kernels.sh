@@ -4,7 +4,4 @@
 # suite must pass on it, in Release.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-scripts/install-deps.sh base
-cmake --preset portable-kernels
-cmake --build --preset portable-kernels
-ctest --preset portable-kernels
+scripts/test.sh portable-kernels

@@ -5,7 +5,4 @@
 # memory cannot live under; they run in the normal build only.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-scripts/install-deps.sh base
-cmake --preset asan
-cmake --build --preset asan
-ctest --preset asan
+scripts/test.sh asan

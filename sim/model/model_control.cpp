@@ -58,22 +58,15 @@ std::size_t nextMessage(std::uint8_t* message, std::size_t capacity, void*) {
 extern "C" {
 
 N47SIM_API void n47sim_model_default_params(n47sim_model_params* params, uint32_t seed) {
-  *params = n47sim_model_params{};
-  params->seed = seed;
-  params->dark_offset = 100.0;
-  params->dark_spread = 4.0;
-  params->prnu = 0.03;
-  params->shading = 0.12;
-  params->read_noise = 3.0;
-  params->quantum_gain = 0.25;
-  params->impulse_rate = 2e-5;
-  params->dead_pixels = 60;
-  params->hot_pixels = 60;
-  params->noisy_pixels = 30;
-  params->clusters = 12;
-  params->dead_rows = 1;
-  params->bright_columns = 2;
-  params->band_lines = 3;
+  // The fields' order and grouping are the header's.
+  *params = n47sim_model_params{
+      .seed = seed,
+      .dark_offset = 100.0, .dark_spread = 4.0, .prnu = 0.03, .shading = 0.12, .read_noise = 3.0,
+      .quantum_gain = 0.25, .impulse_rate = 2e-5,
+      .dead_pixels = 60, .hot_pixels = 60, .noisy_pixels = 30, .clusters = 12,
+      .dead_rows = 1, .bright_columns = 2,
+      .band_lines = 3,
+  };
 }
 
 N47SIM_API void n47sim_model_start(const n47sim_model_params* params) {

@@ -3,6 +3,8 @@
 // and values above 14 bits are kept, limited or passed on as each stage defines.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -101,6 +103,11 @@ TEST(ImpulseFilter, NeverWritesOutsideRowsAndColumns6ToTheThirdLast) {
 
 // ---- code-2 repair ---------------------------------------------------------------------------
 
+// Each {row, column, value}: the frame holds that value there.
+void expectPixels(const Frame& f, std::initializer_list<std::array<int, 3>> expected) {
+  for (const auto& [r, c, v] : expected) EXPECT_EQ(f.at(r, c), v) << "at " << r << "," << c;
+}
+
 TEST(Code2Repair, FillsFromTheTopLeftBlockUsingPixelsRepairedBefore) {
   Frame f(6, 5, 0);
   for (int y = 0; y < 5; ++y)
@@ -108,9 +115,7 @@ TEST(Code2Repair, FillsFromTheTopLeftBlockUsingPixelsRepairedBefore) {
   PixelMap m(6, 5);
   m.cell(2, 2) = m.cell(2, 3) = m.cell(3, 3) = 2;
   n47::repairCode2Pixels(f.data(), 6, 5, m.rows());
-  EXPECT_EQ(f.at(2, 2), 88);
-  EXPECT_EQ(f.at(2, 3), 75);
-  EXPECT_EQ(f.at(3, 3), 159);
+  expectPixels(f, {{2, 2, 88}, {2, 3, 75}, {3, 3, 159}});
 }
 
 TEST(Code2Repair, SkipsRowAndColumnOneButRepairsTheLastRowAndColumn) {
@@ -123,11 +128,7 @@ TEST(Code2Repair, SkipsRowAndColumnOneButRepairsTheLastRowAndColumn) {
   f.at(3, 3) = 0;
   m.cell(3, 3) = 2;
   n47::repairCode2Pixels(f.data(), 8, 7, m.rows());
-  EXPECT_EQ(f.at(1, 4), 0);
-  EXPECT_EQ(f.at(4, 1), 0);
-  EXPECT_EQ(f.at(6, 4), 1000);
-  EXPECT_EQ(f.at(4, 7), 1000);
-  EXPECT_EQ(f.at(3, 3), 1000);
+  expectPixels(f, {{1, 4, 0}, {4, 1, 0}, {6, 4, 1000}, {4, 7, 1000}, {3, 3, 1000}});
 }
 
 TEST(Code2Repair, OnlyCodeTwoIsRepairedAndNothingIsClamped) {
@@ -144,14 +145,19 @@ TEST(Code2Repair, OnlyCodeTwoIsRepairedAndNothingIsClamped) {
 
 // ---- defect-pixel repair ---------------------------------------------------------------------
 
+// The defect-pixel repair of a 5 x 5 frame; what its centre holds afterwards.
+std::uint16_t repairedCentre(Frame& f, const PixelMap& m) {
+  n47::repairDefectPixels(f.data(), 5, 5, m.rows());
+  return f.at(2, 2);
+}
+
 TEST(DefectPixelRepair, TakesTheMeanOfGoodNeighboursWithoutClampingTheirValues) {
   Frame f(5, 5, 1000);
   PixelMap m(5, 5);
   f.at(2, 2) = 9999;
   m.cell(2, 2) = 1;
   f.at(1, 1) = 40000;
-  n47::repairDefectPixels(f.data(), 5, 5, m.rows());
-  EXPECT_EQ(f.at(2, 2), 5875);
+  EXPECT_EQ(repairedCentre(f, m), 5875);
 }
 
 TEST(DefectPixelRepair, APixelWithoutGoodNeighboursKeepsItsValueLimitedTo14Bits) {
@@ -160,8 +166,7 @@ TEST(DefectPixelRepair, APixelWithoutGoodNeighboursKeepsItsValueLimitedTo14Bits)
   for (int r = 1; r <= 3; ++r)
     for (int c = 1; c <= 3; ++c) m.cell(r, c) = 3;
   f.at(2, 2) = 20000;
-  n47::repairDefectPixels(f.data(), 5, 5, m.rows());
-  EXPECT_EQ(f.at(2, 2), 16383);
+  EXPECT_EQ(repairedCentre(f, m), 16383);
 }
 
 TEST(DefectPixelRepair, MarkedNeighboursOfAnyCodeAreLeftOutOfTheMean) {
@@ -173,8 +178,7 @@ TEST(DefectPixelRepair, MarkedNeighboursOfAnyCodeAreLeftOutOfTheMean) {
   m.cell(2, 2) = 1;
   m.cell(1, 1) = 5;
   m.cell(3, 3) = 2;
-  n47::repairDefectPixels(f.data(), 5, 5, m.rows());
-  EXPECT_EQ(f.at(2, 2), (20 + 30 + 40 + 60 + 70 + 80) / 6);
+  EXPECT_EQ(repairedCentre(f, m), (20 + 30 + 40 + 60 + 70 + 80) / 6);
 }
 
 TEST(DefectPixelRepair, TheOutermostRingIsNeverRepairedAndAZeroMapChangesNothing) {

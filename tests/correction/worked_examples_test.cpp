@@ -28,6 +28,10 @@ constexpr int H = 1536;
 // 0.2 widened to double, every conversion truncating toward zero.
 struct WindowStats {
   long sum, mean, deviation, lo, hi;
+  bool operator==(const WindowStats&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const WindowStats& s) {
+    return out << "sum " << s.sum << ", mean " << s.mean << ", D " << s.deviation << ", band " << s.lo << " .. " << s.hi;
+  }
 };
 
 WindowStats windowStats(Frame& f, int r, int c) {
@@ -52,24 +56,12 @@ WindowStats statsWithCentre(std::uint16_t centre) {
 }
 
 TEST(ImpulseWindow, TheWorkedSumsMeansAndBands) {
-  const WindowStats high = statsWithCentre(5000);
-  EXPECT_EQ(high.sum, 29000);
-  EXPECT_EQ(high.mean, 1159);
-  EXPECT_EQ(high.deviation, 7657);
-  EXPECT_EQ(high.lo, -1903);
-  EXPECT_EQ(high.hi, 4221);
-  const WindowStats low = statsWithCentre(0);
-  EXPECT_EQ(low.sum, 24000);
-  EXPECT_EQ(low.mean, 959);
-  EXPECT_EQ(low.deviation, 1943);
-  EXPECT_EQ(low.lo, 181);
-  EXPECT_EQ(low.hi, 1736);
-  const WindowStats oneOff = statsWithCentre(1001);
-  EXPECT_EQ(oneOff.sum, 25001);
-  EXPECT_EQ(oneOff.mean, 1000);
-  EXPECT_EQ(oneOff.deviation, 1);
-  EXPECT_EQ(oneOff.lo, 999);
-  EXPECT_EQ(oneOff.hi, 1000);
+  const std::pair<std::uint16_t, WindowStats> cases[] = {
+      {5000, {29000, 1159, 7657, -1903, 4221}},
+      {0, {24000, 959, 1943, 181, 1736}},
+      {1001, {25001, 1000, 1, 999, 1000}},
+  };
+  for (const auto& [centre, expected] : cases) EXPECT_EQ(statsWithCentre(centre), expected) << "centre " << centre;
   const WindowStats flat = statsWithCentre(1000);
   EXPECT_EQ(flat.mean, 999) << "25 x 1000 times the float 0.04 lies just below 1000";
   EXPECT_EQ(flat.lo, 988);

@@ -92,22 +92,20 @@ TEST_F(DetectorLifecycle, AFreshObjectHasNeutralMapsAndZeroedBuffers) {
   EXPECT_EQ(GetTemperature(), 0);
 
   std::set<const void*> rows;
-  for (int r = 0; r < d.mapHeight; ++r) {
-    for (int c = 0; c < d.mapWidth; ++c) {
-      ASSERT_EQ(d.pixelMap[r][c], 0) << r << "," << c;
-      ASSERT_EQ(d.newPixelMap[r][c], 0) << r << "," << c;
+  // Both maps of a kind start at their values, row by row.
+  const auto expectMaps = [&](auto* const* active, auto* const* fresh, int count, int length, auto activeValue,
+                              auto freshValue) {
+    for (int r = 0; r < count; ++r) {
+      for (int c = 0; c < length; ++c) {
+        ASSERT_EQ(active[r][c], activeValue) << r << "," << c;
+        ASSERT_EQ(fresh[r][c], freshValue) << r << "," << c;
+      }
+      rows.insert(active[r]);
+      rows.insert(fresh[r]);
     }
-    rows.insert(d.pixelMap[r]);
-    rows.insert(d.newPixelMap[r]);
-  }
-  for (int r = 0; r < d.height; ++r) {
-    for (int c = 0; c < d.width; ++c) {
-      ASSERT_EQ(d.gainMap[r][c], 1.0f) << r << "," << c;
-      ASSERT_EQ(d.newGainMap[r][c], 0.0f) << r << "," << c;
-    }
-    rows.insert(d.gainMap[r]);
-    rows.insert(d.newGainMap[r]);
-  }
+  };
+  expectMaps(d.pixelMap, d.newPixelMap, d.mapHeight, d.mapWidth, std::uint8_t{0}, std::uint8_t{0});
+  expectMaps(d.gainMap, d.newGainMap, d.height, d.width, 1.0f, 0.0f);
   EXPECT_EQ(rows.size(), 2u * 1537u + 2u * 1536u) << "every map row is its own allocation";
   for (int i = 0; i < d.width * d.height; ++i) {
     ASSERT_EQ(d.image[i], 0);

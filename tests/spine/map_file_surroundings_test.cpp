@@ -30,11 +30,6 @@ constexpr std::size_t kPixelMapBytes = 3149313;
 
 class MapFileSurroundings : public n47test::DetectorTest {
  protected:
-  void fillNewPixelMap(unsigned seed) {
-    std::mt19937 rng(seed);
-    for (int r = 0; r < d_->mapHeight; ++r)
-      for (int c = 0; c < d_->mapWidth; ++c) d_->newPixelMap[r][c] = static_cast<std::uint8_t>(rng());
-  }
   std::vector<std::uint8_t> newPixelMapBytes() const {
     std::vector<std::uint8_t> bytes;
     for (int r = 0; r < d_->mapHeight; ++r)
@@ -87,7 +82,7 @@ TEST_F(MapFileSurroundings, SavesRefuseDevicesFifosAndSocketsAndTouchThemNot) {
 // overwritten and deleted, a link there redirected the map bytes into the file it named, and
 // a FIFO there hung the save. Whatever squats on such a name is left alone now.
 TEST_F(MapFileSurroundings, FilesAndLinksOnATemporarysNameAreLeftAlone) {
-  fillNewPixelMap(11);
+  randomNewPixelMap(11);
   const std::vector<std::uint8_t> usersBytes{'m', 'i', 'n', 'e'};
   n47test::writeFileBytes(dir_.file("victim"), usersBytes);
   struct Squatter {
@@ -117,7 +112,7 @@ TEST_F(MapFileSurroundings, FilesAndLinksOnATemporarysNameAreLeftAlone) {
 // A map saved through a link replaces the file the link points to; the link stays, and an
 // existing file keeps its permission bits (a map made read-only for the group stays so).
 TEST_F(MapFileSurroundings, LinkedTargetsAreFollowedAndPermissionBitsKept) {
-  fillNewPixelMap(12);
+  randomNewPixelMap(12);
   fs::create_directory(dir_.file("maps"));
   const std::string real = dir_.file("maps/real.map");
   n47test::writeFileBytes(real, {1, 2, 3});
@@ -138,14 +133,14 @@ TEST_F(MapFileSurroundings, LinkedTargetsAreFollowedAndPermissionBitsKept) {
 // succeeds and a reader only ever finds one complete map or the other.
 TEST_F(MapFileSurroundings, TwoProcessesSavingOnePathNeverLeaveAMixedFile) {
   const std::string path = dir_.file("shared.map");
-  fillNewPixelMap(21);
+  randomNewPixelMap(21);
   const auto first = newPixelMapBytes();
   ASSERT_EQ(SavePixelMap(path.c_str()), 1);
-  fillNewPixelMap(22);
+  randomNewPixelMap(22);
   const auto second = newPixelMapBytes();
   constexpr int kSaves = 15;
   const auto saver = [&](unsigned seed) {
-    fillNewPixelMap(seed);
+    randomNewPixelMap(seed);
     int saved = 0;
     for (int i = 0; i < kSaves; ++i) saved += SavePixelMap(path.c_str());
     return saved;

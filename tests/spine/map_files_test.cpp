@@ -30,9 +30,7 @@ class MapFiles : public n47test::DetectorTest {
  protected:
 
   void fillNewMapsRandomly(unsigned seed) {
-    std::mt19937 rng(seed);
-    for (int r = 0; r < d_->mapHeight; ++r)
-      for (int c = 0; c < d_->mapWidth; ++c) d_->newPixelMap[r][c] = static_cast<std::uint8_t>(rng());
+    std::mt19937 rng = randomNewPixelMap(seed);
     std::uniform_real_distribution<float> gain(-2.0f, 3.0f);
     for (int r = 0; r < d_->height; ++r)
       for (int c = 0; c < d_->width; ++c) d_->newGainMap[r][c] = gain(rng);

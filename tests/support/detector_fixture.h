@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <random>
+
 #include "api/detector_instance.h"
 #include "n47sim/sim_control.h"
 #include "tavrin_n47.h"
@@ -18,6 +21,14 @@ class DetectorTest : public ::testing::Test {
     d_ = g_detector;
   }
   void TearDown() override { Sys_Free(); }
+  // Random bytes in every cell of the new pixel map, markers and corner included; returns the
+  // generator, for whatever else the test fills.
+  std::mt19937 randomNewPixelMap(unsigned seed) {
+    std::mt19937 rng(seed);
+    for (int r = 0; r < d_->mapHeight; ++r)
+      for (int c = 0; c < d_->mapWidth; ++c) d_->newPixelMap[r][c] = static_cast<std::uint8_t>(rng());
+    return rng;
+  }
   n47::Detector* d_ = nullptr;
 };
 

@@ -13,21 +13,29 @@ double shading(int r, int c, int w, int h) {
   return 2000.0 * (1.0 - 0.3 * (x * x + y * y)) + 150.0 * x;
 }
 
+// Every pixel: the shading plus noise, then adjust(value, column), limited to 16 bits.
+template <class Adjust>
+void shade(Frame& frame, std::mt19937& rng, double noiseSigma, Adjust adjust) {
+  std::normal_distribution<double> noise(0.0, noiseSigma);
+  for (int r = 0; r < frame.height; ++r)
+    for (int c = 0; c < frame.width; ++c) {
+      const double v = adjust(shading(r, c, frame.width, frame.height) + noise(rng), c);
+      frame.at(r, c) = static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0));
+    }
+}
+
 }  // namespace
 
 Scene makeRealisticScene(int width, int height, unsigned seed) {
   Scene scene(width, height);
   std::mt19937 rng(seed);
-  std::normal_distribution<double> noise(0.0, 30.0);
-  for (int r = 0; r < height; ++r)
-    for (int c = 0; c < width; ++c) {
-      double v = shading(r, c, width, height) + noise(rng);
-      const unsigned k = rng() % 2000;
-      if (k == 0) v = 16384 + rng() % 49152;  // above 14 bits
-      if (k == 1) v = 0;
-      if (k == 2) v += 5000;
-      scene.frame.at(r, c) = static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0));
-    }
+  shade(scene.frame, rng, 30.0, [&](double v, int) {
+    const unsigned k = rng() % 2000;
+    if (k == 0) v = 16384 + rng() % 49152;  // above 14 bits
+    if (k == 1) v = 0;
+    if (k == 2) v += 5000;
+    return v;
+  });
 
   for (int r = 0; r < height; ++r)
     for (int c = 0; c < width; ++c)
@@ -53,14 +61,11 @@ Scene makeRealisticScene(int width, int height, unsigned seed) {
 Frame makeFlatFrame(int width, int height, unsigned seed) {
   Frame frame(width, height);
   std::mt19937 rng(seed);
-  std::normal_distribution<double> noise(0.0, 25.0);
-  for (int r = 0; r < height; ++r)
-    for (int c = 0; c < width; ++c) {
-      double v = shading(r, c, width, height) + noise(rng);
-      if (rng() % 3000 == 0) v = rng() % 2 ? 16383 : 0;
-      if (c == width / 3) v *= 0.5;  // a weak column
-      frame.at(r, c) = static_cast<std::uint16_t>(std::clamp(v, 0.0, 65535.0));
-    }
+  shade(frame, rng, 25.0, [&](double v, int c) {
+    if (rng() % 3000 == 0) v = rng() % 2 ? 16383 : 0;
+    if (c == width / 3) v *= 0.5;  // a weak column
+    return v;
+  });
   return frame;
 }
 

@@ -1,8 +1,9 @@
 // The code-2 and defect-pixel repairs visit only the marked cells: defective cells are rare, so
 // the work is one quick scan of the map for non-zero bytes, 64 at a time. At each cell found,
-// the rule is the literal one, in the literal scan order. A source file defines
+// the rule is the literal one, in the literal scan order. Each repair takes the scan of 64 cells
+// as a template argument:
 //   std::uint64_t markedIn64(const std::uint8_t* cells)   bit k set: cell k is not 0
-// and then includes this; everything here has internal linkage.
+// Everything here has internal linkage.
 #ifndef N47_CORRECTION_PIXEL_REPAIRS_MARKED_CELLS_H
 #define N47_CORRECTION_PIXEL_REPAIRS_MARKED_CELLS_H
 
@@ -17,7 +18,7 @@ namespace n47::fast {
 namespace {
 
 // Calls visit(x) for every x in first .. last (inclusive) whose cell is not 0, ascending.
-template <class Visit>
+template <std::uint64_t (*markedIn64)(const std::uint8_t*), class Visit>
 void forEachMarkedCell(const std::uint8_t* cells, int first, int last, Visit visit) {
   int x = first;
   for (; x + 64 <= last + 1; x += 64) {
@@ -30,11 +31,12 @@ void forEachMarkedCell(const std::uint8_t* cells, int first, int last, Visit vis
 }
 
 // The code-2 repair at the marked cells only.
-inline void repairCode2PixelsAtMarks(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) {
+template <std::uint64_t (*markedIn64)(const std::uint8_t*)>
+void repairCode2PixelsAtMarks(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) {
   for (int y = 2; y <= height - 1; ++y) {
     std::uint16_t* row = frame + static_cast<std::ptrdiff_t>(y) * width;
     if (y + 1 <= height - 1) prefetchBytes(pixelMap[y + 1], static_cast<std::size_t>(width));
-    forEachMarkedCell(pixelMap[y], 2, width - 1, [&](int x) {
+    forEachMarkedCell<markedIn64>(pixelMap[y], 2, width - 1, [&](int x) {
       if (pixelMap[y][x] != 2) return;
       const std::uint16_t* above2 = row - 2 * width;
       const std::uint16_t* above1 = row - width;
@@ -46,11 +48,12 @@ inline void repairCode2PixelsAtMarks(std::uint16_t* frame, int width, int height
 }
 
 // The defect-pixel repair at the marked cells only.
-inline void repairDefectPixelsAtMarks(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) {
+template <std::uint64_t (*markedIn64)(const std::uint8_t*)>
+void repairDefectPixelsAtMarks(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) {
   for (int y = 1; y <= height - 2; ++y) {
     std::uint16_t* row = frame + static_cast<std::ptrdiff_t>(y) * width;
     prefetchBytes(pixelMap[y + 2], static_cast<std::size_t>(width));  // the map has one more row
-    forEachMarkedCell(pixelMap[y], 1, width - 2, [&](int x) {
+    forEachMarkedCell<markedIn64>(pixelMap[y], 1, width - 2, [&](int x) {
       std::int32_t good = 0;
       std::int32_t goodSum = 0;
       for (int dy = -1; dy <= 1; ++dy) {
@@ -71,14 +74,5 @@ inline void repairDefectPixelsAtMarks(std::uint16_t* frame, int width, int heigh
 
 }  // namespace
 }  // namespace n47::fast
-
-// Defines both repairs of one scan, e.g. repairCode2PixelsSse2 and repairDefectPixelsSse2.
-#define N47_DEFINE_PIXEL_REPAIRS(Scan)                                                                              \
-  void n47::fast::repairCode2Pixels##Scan(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) { \
-    repairCode2PixelsAtMarks(frame, width, height, pixelMap);                                                       \
-  }                                                                                                                 \
-  void n47::fast::repairDefectPixels##Scan(std::uint16_t* frame, int width, int height, ConstPixelMapRows pixelMap) { \
-    repairDefectPixelsAtMarks(frame, width, height, pixelMap);                                                      \
-  }
 
 #endif
