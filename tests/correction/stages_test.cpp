@@ -320,10 +320,16 @@ TEST(DefectLines, LinesInTheUnfittedBandAreLeftAlone) {
   EXPECT_EQ(f.pixels, before);
 }
 
-TEST(DefectLines, EdgeColumnsCopyTheirNeighbourInScanOrder) {
+// 32 x 24 pixels of 100 r + c: every pixel tells where it came from.
+Frame rampFrame() {
   Frame f(32, 24, 0);
   for (int r = 0; r < 24; ++r)
     for (int c = 0; c < 32; ++c) f.at(r, c) = static_cast<std::uint16_t>(100 * r + c);
+  return f;
+}
+
+TEST(DefectLines, EdgeColumnsCopyTheirNeighbourInScanOrder) {
+  Frame f = rampFrame();
   const Frame before = f;
   PixelMap m(32, 24);
   m.columnMarker(0) = m.columnMarker(1) = 1;
@@ -357,9 +363,7 @@ TEST(DefectLines, ANarrowFrameWithItsEdgeColumnsMarkedStaysInsideIt) {
 }
 
 TEST(DefectLines, ColumnsTwoAndOneChainTheirCopies) {
-  Frame f(32, 24, 0);
-  for (int r = 0; r < 24; ++r)
-    for (int c = 0; c < 32; ++c) f.at(r, c) = static_cast<std::uint16_t>(100 * r + c);
+  Frame f = rampFrame();
   const Frame before = f;
   PixelMap m(32, 24);
   m.columnMarker(1) = m.columnMarker(2) = 1;
