@@ -47,7 +47,7 @@ std::vector<Level> levels() {
 using FrameStage = std::function<void(const n47::Kernels&, std::uint16_t*)>;
 
 void runOnFrame(benchmark::State& state, const n47::Kernels& kernels, const FrameStage& stage) {
-  std::vector<std::uint16_t> frame = scene().frame;
+  n47test::Frame frame = scene().frame;
   for (auto _ : state) {
     state.PauseTiming();
     std::memcpy(frame.data(), scene().frame.data(), frame.size() * sizeof(std::uint16_t));
@@ -100,8 +100,8 @@ void captureThroughExports(benchmark::State& state, const n47::Kernels& kernels)
 void calibrationStep(benchmark::State& state, const n47::Kernels& kernels, int index) {
   const HeldKernels held(kernels);
   openDetector();
-  const std::vector<std::uint16_t> flat = n47test::makeFlatFrame(W, H, 7);
-  std::vector<std::uint16_t> frame = flat;
+  const n47test::Frame flat = n47test::makeFlatFrame(W, H, 7);
+  n47test::Frame frame = flat;
   Map_Calibration(frame.data(), 0, 3);
   for (auto _ : state) {
     state.PauseTiming();
