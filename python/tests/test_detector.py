@@ -144,3 +144,10 @@ def test_refused_map_loads_give_the_reason(detector, tmp_path, fifo, no_hang, lo
 def test_refused_map_saves_give_the_reason(detector, tmp_path, save, target, reason):
     with pytest.raises(n47.DetectorError, match=reason):
         getattr(detector, save)(tmp_path / target)
+
+
+@pytest.mark.parametrize("name", ["fifo", "short.raw"])
+def test_play_raw_refuses_what_is_no_raw_frame_without_waiting(sim, tmp_path, fifo, no_hang, name):
+    (tmp_path / "short.raw").write_bytes(bytes(100))
+    with pytest.raises(ValueError, match="a raw frame"):
+        sim.play_raw(tmp_path / name)

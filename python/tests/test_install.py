@@ -3,9 +3,6 @@ import shutil
 import subprocess
 import sys
 
-import pytest
-
-import n47
 from n47 import _library
 from conftest import PYTHON_DIR, run_python
 
@@ -33,20 +30,28 @@ def test_a_folder_without_the_libraries_is_an_error_naming_it(tmp_path):
 def test_pip_installs_the_package_and_it_finds_the_libraries_it_was_installed_with(tmp_path):
     source = tmp_path / "source"
     shutil.copytree(PYTHON_DIR, source, ignore=shutil.ignore_patterns("tests", "__pycache__", "build", "*.egg-info"))
-    target = tmp_path / "site"
-    subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-deps", "--no-build-isolation",
-                    "--no-index", "--target", str(target), str(source)], check=True, capture_output=True)
-    package = target / "n47"
-    # What an install step writes beside the package: the library folder, relative to it.
-    (package / "_install.py").write_text(f"LIBRARY_DIR = {os.path.relpath(LIBRARY_DIR, package)!r}\n")
+    # Debian's interpreter installs nothing system-wide with pip; a virtual environment that
+    # sees Debian's numpy and pip is the way, as the README says.
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip", str(tmp_path / "env")],
+                   check=True)
+    python = str(tmp_path / "env" / "bin" / "python")
     environment = {key: value for key, value in os.environ.items() if key not in ("N47_LIBRARY_DIR", "PYTHONPATH")}
+    subprocess.run([python, "-m", "pip", "install", "--quiet", "--no-deps", "--no-build-isolation", "--no-index",
+                    str(source)], check=True, capture_output=True, env=environment)
+    check = "import n47, n47._library as lib; print(n47.__file__, lib.chosen_folder()[1], sep='\\n')\n"
+    file, source_name = subprocess.run([python, "-c", check], env=environment, cwd=tmp_path, capture_output=True,
+                                       text=True, check=True).stdout.splitlines()
+    package = os.path.dirname(file)
+    assert package.startswith(str(tmp_path / "env")) and source_name == "the system loader"
+    # What an install step writes beside the package: the library folder, relative to it.
+    with open(os.path.join(package, "_install.py"), "w") as module:
+        module.write(f"LIBRARY_DIR = {os.path.relpath(LIBRARY_DIR, package)!r}\n")
     done = subprocess.run(
-        [sys.executable, "-c",
+        [python, "-c",
          "import n47, n47._library as lib\n"
          "with n47.Detector() as detector:\n"
-         "    print(n47.__file__, lib._loaded.driver_path, lib._loaded.source, detector.connected, sep='\\n')\n"],
-        env=dict(environment, PYTHONPATH=str(target)), cwd=tmp_path, capture_output=True, text=True, check=True)
-    file, driver, source_name, connected = done.stdout.splitlines()
-    assert file == str(package / "__init__.py")
+         "    print(lib._loaded.driver_path, lib._loaded.source, detector.connected, sep='\\n')\n"],
+        env=environment, cwd=tmp_path, capture_output=True, text=True, check=True)
+    driver, source_name, connected = done.stdout.splitlines()
     assert os.path.samefile(driver, os.path.join(LIBRARY_DIR, _library.file_name("Tavrin_N47_USB_REF")))
     assert (source_name, connected) == ("the folder the package was installed with", "True")
