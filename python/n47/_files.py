@@ -1,5 +1,6 @@
 """Reading fixed-size files and replacing files safely, as the library does with its maps."""
 
+import errno
 import os
 import stat
 import sys
@@ -10,6 +11,7 @@ import numpy as np
 _O_BINARY = getattr(os, "O_BINARY", 0)
 _O_NONBLOCK = getattr(os, "O_NONBLOCK", 0)
 _O_CLOEXEC = getattr(os, "O_CLOEXEC", 0)
+_O_NOCTTY = getattr(os, "O_NOCTTY", 0)
 
 
 def checked_array(value, shape, dtype, name):
@@ -32,7 +34,7 @@ def read_into(path, destination, what):
     """
     view = memoryview(destination).cast("B")
     size = view.nbytes
-    fd = os.open(path, os.O_RDONLY | _O_BINARY | _O_NONBLOCK | _O_CLOEXEC)
+    fd = os.open(path, os.O_RDONLY | _O_BINARY | _O_NONBLOCK | _O_NOCTTY | _O_CLOEXEC)
     try:
         status = os.fstat(fd)
         if not stat.S_ISREG(status.st_mode):
@@ -70,11 +72,22 @@ def _new_file_mode():
 
 
 def _sync_folder(folder):
+    """Flushes the folder entry the rename changed, as far as the system allows.
+
+    A folder that cannot be opened, or a file system that cannot flush one, leaves the new
+    file in place all the same; only a failed flush is an error.
+    """
     if sys.platform == "win32":
-        return  # a folder cannot be opened there; MoveFileEx is what makes the rename last
-    fd = os.open(folder, os.O_RDONLY | getattr(os, "O_DIRECTORY", 0) | _O_CLOEXEC)
+        return  # a folder cannot be opened there
+    try:
+        fd = os.open(folder, os.O_RDONLY | getattr(os, "O_DIRECTORY", 0) | _O_CLOEXEC)
+    except OSError:
+        return
     try:
         os.fsync(fd)
+    except OSError as error:
+        if error.errno != errno.EINVAL:
+            raise
     finally:
         os.close(fd)
 
@@ -82,16 +95,19 @@ def _sync_folder(folder):
 def replace_file(path, data):
     """Replaces the file at `path` with the bytes of `data` so that it is never seen half-written.
 
-    An existing target must be a regular file once symlinks are followed; a symlink stays a
-    symlink and the file it points to is replaced. The new content goes to a uniquely named
-    temporary beside that file, made exclusively, is flushed to the disk, takes the existing
-    file's permission bits and is renamed over it; the folder is then flushed too. On any
-    failure the temporary is removed and an existing target is left as it was.
+    An existing target must be a regular file once symlinks are followed (a link to nothing
+    is refused too); a symlink stays a symlink and the file it points to is replaced. The new
+    content goes to a uniquely named temporary beside that file, made exclusively, is flushed
+    to the disk, takes the existing file's permission bits and is renamed over it; the folder
+    is then flushed too. On any failure the temporary is removed and an existing target is
+    left as it was.
     """
     target = os.path.realpath(os.fspath(path))
     try:
         status = os.stat(target)
     except FileNotFoundError:
+        if os.path.islink(path):
+            raise ValueError(f"{os.fspath(path)}: a link to nothing; it is left alone") from None
         status = None
     if status is not None and not stat.S_ISREG(status.st_mode):
         kind = "a folder" if stat.S_ISDIR(status.st_mode) else "not a regular file"

@@ -34,6 +34,8 @@ def _why_unloadable(path, what, size):
 def _why_unsavable(path, what):
     folder = os.path.dirname(os.path.abspath(path))
     target = os.path.realpath(path)
+    if os.path.islink(path) and not os.path.exists(path):
+        return f"{path}: a link to nothing; {what} is not saved through it"
     if os.path.lexists(target) and not os.path.isfile(target):
         return f"{path}: exists and is not a regular file; {what} cannot replace it"
     if not os.path.isdir(folder):
