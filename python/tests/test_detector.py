@@ -140,8 +140,11 @@ def test_refused_map_loads_give_the_reason(detector, tmp_path, fifo, no_hang, lo
 
 @pytest.mark.parametrize("save", ["save_pixel_map", "save_gain_map"])
 @pytest.mark.parametrize("target, reason", [("no/such/folder/map.raw", "does not exist"),
-                                            (".", "not a regular file")])
-def test_refused_map_saves_give_the_reason(detector, tmp_path, save, target, reason):
+                                            (".", "not a regular file"),
+                                            ("fifo", "not a regular file"),
+                                            ("link", "a link to nothing")])
+def test_refused_map_saves_give_the_reason(detector, tmp_path, fifo, no_hang, save, target, reason):
+    (tmp_path / "link").symlink_to(tmp_path / "nothing")
     with pytest.raises(n47.DetectorError, match=reason):
         getattr(detector, save)(tmp_path / target)
 

@@ -108,14 +108,15 @@ def test_a_symlinked_target_keeps_its_link_and_the_file_it_points_to_is_replaced
     assert leftovers(tmp_path) == [] and leftovers(tmp_path / "real") == []
 
 
-@pytest.mark.parametrize("target", ["folder", "fifo", "link-to-fifo"])
+@pytest.mark.parametrize("target", ["folder", "fifo", "link-to-fifo", "link-to-nothing"])
 def test_a_target_that_is_not_a_regular_file_is_refused_and_left_alone(tmp_path, fifo, no_hang, target):
     (tmp_path / "folder").mkdir()
     (tmp_path / "link-to-fifo").symlink_to(fifo)
+    (tmp_path / "link-to-nothing").symlink_to(tmp_path / "nothing")
     with pytest.raises(ValueError, match="is left alone"):
         maps.write_pixel_map(tmp_path / target, np.zeros(maps.PIXEL_MAP_SHAPE, np.uint8))
     assert stat.S_ISFIFO(os.stat(fifo).st_mode) and (tmp_path / "folder").is_dir()
-    assert leftovers(tmp_path) == []
+    assert not (tmp_path / "nothing").exists() and leftovers(tmp_path) == []
 
 
 def test_a_write_cut_short_keeps_the_previous_file_and_removes_the_temporary(tmp_path):
