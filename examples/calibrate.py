@@ -98,9 +98,9 @@ def main():
         truth = defect_pixels(sim.defects())
         marked = cells[: maps.MARKER_ROW, : maps.MARKER_COLUMN] != maps.GOOD
         print(f"calibration: {args.flats} flats at dose {args.dose:g}, seed {args.seed}")
-        print(f"  defect map: {np.count_nonzero(marked)} pixels marked, "
-              f"{np.count_nonzero(cells[: maps.MARKER_ROW, maps.MARKER_COLUMN])} rows and "
-              f"{np.count_nonzero(cells[maps.MARKER_ROW, : maps.MARKER_COLUMN])} columns flagged")
+        print(f"  defect map: {np.count_nonzero(marked)} pixels marked; line markers: "
+              f"{np.count_nonzero(cells[: maps.MARKER_ROW, maps.MARKER_COLUMN])} on rows, "
+              f"{np.count_nonzero(cells[maps.MARKER_ROW, : maps.MARKER_COLUMN])} on columns")
         print(f"  the model's {np.count_nonzero(truth)} defective pixels: "
               f"{np.count_nonzero(marked & truth)} marked ({100.0 * np.mean(marked[truth]):.1f} %)")
         used = gains[gains > 0]
