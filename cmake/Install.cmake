@@ -2,6 +2,7 @@
 #   runtime      the driver and the simulator library (the DLLs on Windows)
 #   development  the headers, import libraries, .def files, CMake package and pkg-config files
 #   tools        the n47 tool (on Windows: the export host, as a smoke test of an installed tree)
+#   python       the n47 Python package, told where the libraries of this install lie
 include(CMakePackageConfigHelpers)
 
 set(N47_CMAKE_PACKAGE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/TavrinN47")
@@ -53,3 +54,20 @@ endif()
 if(WIN32 AND TARGET n47_export_host)
   install(TARGETS n47_export_host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 endif()
+
+# The Python package finds the libraries it was installed with through n47/_install.py, which
+# names their folder relative to the package, so a moved prefix still works.
+set(N47_PYTHON_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/python3/dist-packages" CACHE STRING
+  "Where the python component puts the n47 package, relative to the prefix")
+if(WIN32)
+  set(n47_library_folder "${CMAKE_INSTALL_FULL_BINDIR}")
+else()
+  set(n47_library_folder "${CMAKE_INSTALL_FULL_LIBDIR}")
+endif()
+file(RELATIVE_PATH N47_PYTHON_TO_LIBRARIES "${CMAKE_INSTALL_PREFIX}/${N47_PYTHON_INSTALL_DIR}/n47" "${n47_library_folder}")
+file(WRITE ${PROJECT_BINARY_DIR}/python/_install.py
+  "# Written by the install: the folder of the libraries, relative to this package.\n"
+  "LIBRARY_DIR = \"${N47_PYTHON_TO_LIBRARIES}\"\n")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/n47 DESTINATION ${N47_PYTHON_INSTALL_DIR} COMPONENT python
+  PATTERN "__pycache__" EXCLUDE)
+install(FILES ${PROJECT_BINARY_DIR}/python/_install.py DESTINATION ${N47_PYTHON_INSTALL_DIR}/n47 COMPONENT python)
