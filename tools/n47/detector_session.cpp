@@ -24,6 +24,11 @@ Frame DetectorSession::acquire() {
 
 void DetectorSession::setCalibrationMode(bool on) { CalibrationMode(on ? 1 : 0); }
 
+int DetectorSession::readTemperature() {
+  CheckSwitch();
+  return GetTemperature();
+}
+
 void DetectorSession::loadPixelMap(const std::string& path) {
   if (LoadPixelMap(path.c_str()) != 1) {
     throw std::runtime_error(path + ": not a pixel-map file (3,149,313 bytes) that can be read");
