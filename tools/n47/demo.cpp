@@ -218,8 +218,8 @@ std::string table(const std::vector<std::vector<std::string>>& rows) {
 }
 
 std::string figure(const char* file, const std::string& title, const std::string& caption) {
-  return "<figure><h3>" + escaped(title) + "</h3><img src=\"" + file + "\" alt=\"" + escaped(title) +
-         "\">\n<figcaption>" + escaped(caption) + "</figcaption></figure>\n";
+  return "<figure><h3>" + escaped(title) + "</h3><img src=\"" + file + "\">\n<figcaption>" + escaped(caption) +
+         "</figcaption></figure>\n";
 }
 
 std::string htmlReport(const Report& report, const std::string& folder) {
@@ -247,7 +247,7 @@ std::string htmlReport(const Report& report, const std::string& folder) {
                 "Not windowed: one pixel a map cell, colours by code as the legend under the map says; cyan rings mark "
                 "single cells and small groups, red bars the ends of marked rows and columns.")
       << figure("gain_map.png", "Calibrated gain map",
-                "Colours from gain 0.80 (blue) through 1.00 (white) to 1.20 (red), clamped beyond; black where the "
+                "Not windowed: colours from gain 0.80 (blue) through 1.00 (white) to 1.20 (red), clamped beyond; black where the "
                 "gain is 0 or not finite. The colour bar is under the map.");
 
   const auto size = [&](const char* name) {

@@ -26,6 +26,8 @@ void DetectorSession::setCalibrationMode(bool on) { CalibrationMode(on ? 1 : 0);
 
 int DetectorSession::readTemperature() {
   CheckSwitch();
+  // The library decodes the temperature frame while it reads the message's bytes.
+  for (int i = 0; i < GetMsgLength(); ++i) GetSwitchMsg(i);
   return GetTemperature();
 }
 

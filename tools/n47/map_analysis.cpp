@@ -231,7 +231,7 @@ Picture renderPixelMap(const PixelMap& map) {
     }
   }
   // A marked line is one pixel wide too: bars at both of its ends find it at any size.
-  constexpr int kBar = 40, kBarWidth = 9;
+  constexpr int kBar = 64, kBarWidth = 15;
   for (int r : stats.markedRowList) {
     fillRect(picture, 0, r - kBarWidth / 2, kBar, kBarWidth, kRed);
     fillRect(picture, kWidth - kBar, r - kBarWidth / 2, kBar, kBarWidth, kRed);
