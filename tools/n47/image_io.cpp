@@ -2,13 +2,16 @@
 
 #include <png.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <stdexcept>
 
+#include "platform/file_replacement.h"
+#include "platform/read_whole_file.h"
 #include "tavrin_n47.h"
 
 namespace n47tool {
@@ -20,20 +23,31 @@ std::runtime_error failure(const std::string& path, const std::string& what) {
   return std::runtime_error(path + ": " + what);
 }
 
-// Writes through `write(temporaryPath)` and renames the result over `path`.
+// Why `path` cannot be replaced, when it already names something that is no ordinary file.
+std::string refusal(const std::string& path) {
+  std::error_code error;
+  const auto status = fs::status(path, error);
+  if (fs::is_directory(status)) return "is a folder";
+  if (fs::exists(status) && !fs::is_regular_file(status)) return "is not an ordinary file (a device, FIFO or socket)";
+  if (fs::is_symlink(fs::symlink_status(path, error)) && !fs::exists(status)) return "is a link to nothing";
+  return "cannot be written";
+}
+
+// Writes through `write(file)` into a replacement of `path` (a unique temporary beside it,
+// flushed and renamed over it at the end); a failure anywhere leaves `path` as it was.
 template <typename Write>
 void writeReplacing(const std::string& path, Write write) {
-  const std::string temporary = path + ".part";
-  try {
-    write(temporary);
-    std::error_code error;
-    fs::rename(temporary, path, error);
-    if (error) throw failure(path, "cannot replace: " + error.message());
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw;
-  }
+  n47::FileReplacement file(path.c_str());
+  if (!file.isOpen()) throw failure(path, refusal(path));
+  write(file);
+  if (!file.commit()) throw failure(path, "cannot be written");
+}
+
+// A descriptor of the replacement's temporary that the image libraries may close themselves.
+int duplicateOf(const n47::FileReplacement& file, const std::string& path) {
+  const int descriptor = ::dup(file.descriptor());
+  if (descriptor < 0) throw failure(path, "cannot be written");
+  return descriptor;
 }
 
 }  // namespace
@@ -50,11 +64,14 @@ void checkWritable(const std::string& path) {
   std::error_code error;
   if (!fs::is_directory(folder, error)) throw failure(path, "the folder " + folder.string() + " does not exist");
   if (fs::is_directory(target, error)) throw failure(path, "is a folder");
-  const std::string probe = path + ".part";
-  std::FILE* file = std::fopen(probe.c_str(), "wb");
-  if (file == nullptr) throw failure(path, "cannot be written");
-  std::fclose(file);
-  fs::remove(probe, error);
+  // The probe's temporary goes away with it.
+  if (!n47::FileReplacement(path.c_str()).isOpen()) throw failure(path, refusal(path));
+}
+
+void writeTextFile(const std::string& path, const std::string& text) {
+  writeReplacing(path, [&](n47::FileReplacement& file) {
+    if (!file.write(text.data(), text.size())) throw failure(path, "cannot be written");
+  });
 }
 
 std::vector<std::uint8_t> readFileExactly(const std::string& path, std::size_t bytes, const char* what) {
@@ -67,10 +84,8 @@ std::vector<std::uint8_t> readFileExactly(const std::string& path, std::size_t b
     throw failure(path, std::to_string(size) + " bytes; a " + what + " has exactly " + std::to_string(bytes));
   }
   std::vector<std::uint8_t> data(bytes);
-  std::ifstream in(path, std::ios::binary);
-  if (!in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(bytes))) {
-    throw failure(path, "cannot be read");
-  }
+  // Checked again on what is opened: the path may have changed since.
+  if (!n47::readWholeFile(path.c_str(), data.data(), bytes)) throw failure(path, "cannot be read");
   return data;
 }
 
@@ -82,16 +97,13 @@ Frame readRawFrame(const std::string& path) {
 }
 
 void writeRawFrame(const std::string& path, const Frame& frame) {
-  writeReplacing(path, [&](const std::string& temporary) {
+  writeReplacing(path, [&](n47::FileReplacement& file) {
     std::vector<std::uint8_t> bytes(frame.size() * 2);
     for (std::size_t i = 0; i < frame.size(); ++i) {
       bytes[2 * i] = static_cast<std::uint8_t>(frame[i] & 0xFF);
       bytes[2 * i + 1] = static_cast<std::uint8_t>(frame[i] >> 8);
     }
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw failure(path, "cannot be written");
+    if (!file.write(bytes.data(), bytes.size())) throw failure(path, "cannot be written");
   });
 }
 
@@ -107,12 +119,72 @@ void quietTiff() {
   (void)quiet;
 }
 
+// libtiff links each new page to the one before by reading back that page's directory, but
+// the replacement's temporary is open for writing only. The sink writes through its descriptor
+// and keeps a copy of the small writes (header, directories, tag data; never pixel strips), so
+// that those reads can be answered; later writes into a kept range update the copy.
+struct TiffSink {
+  int descriptor = -1;
+  toff_t position = 0, size = 0;
+  std::map<toff_t, std::vector<std::uint8_t>> kept;
+};
+constexpr tmsize_t kKeptWrite = 64 * 1024;
+
+TiffSink& sinkOf(thandle_t handle) { return *static_cast<TiffSink*>(handle); }
+
+tmsize_t sinkRead(thandle_t handle, void* data, tmsize_t bytes) {
+  TiffSink& sink = sinkOf(handle);
+  auto at = sink.kept.upper_bound(sink.position);
+  if (bytes < 0 || at == sink.kept.begin()) return 0;
+  --at;
+  const toff_t offset = sink.position - at->first;
+  if (offset + static_cast<toff_t>(bytes) > at->second.size()) return 0;
+  std::copy_n(at->second.begin() + static_cast<std::ptrdiff_t>(offset), bytes, static_cast<std::uint8_t*>(data));
+  sink.position += static_cast<toff_t>(bytes);
+  return bytes;
+}
+
+tmsize_t sinkWrite(thandle_t handle, void* data, tmsize_t bytes) {
+  TiffSink& sink = sinkOf(handle);
+  const auto* from = static_cast<const std::uint8_t*>(data);
+  for (tmsize_t done = 0; done < bytes;) {
+    const ssize_t wrote = ::pwrite(sink.descriptor, from + done, static_cast<std::size_t>(bytes - done),
+                                   static_cast<off_t>(sink.position + static_cast<toff_t>(done)));
+    if (wrote <= 0) return 0;
+    done += wrote;
+  }
+  const toff_t begin = sink.position, end = sink.position + static_cast<toff_t>(bytes);
+  for (auto& [offset, copy] : sink.kept) {
+    const toff_t from0 = std::max(begin, offset), to0 = std::min(end, offset + copy.size());
+    if (from0 < to0) std::copy(from + (from0 - begin), from + (to0 - begin), copy.begin() + static_cast<std::ptrdiff_t>(from0 - offset));
+  }
+  if (bytes <= kKeptWrite) sink.kept[begin].assign(from, from + bytes);
+  sink.position = end;
+  sink.size = std::max(sink.size, end);
+  return bytes;
+}
+
+toff_t sinkSeek(thandle_t handle, toff_t offset, int whence) {
+  TiffSink& sink = sinkOf(handle);
+  const toff_t base = whence == SEEK_CUR ? sink.position : whence == SEEK_END ? sink.size : 0;
+  sink.position = base + offset;
+  return sink.position;
+}
+
+int sinkClose(thandle_t) { return 0; }  // the replacement owns the descriptor
+toff_t sinkSize(thandle_t handle) { return sinkOf(handle).size; }
+int sinkMap(thandle_t, void**, toff_t*) { return 0; }
+void sinkUnmap(thandle_t, void*, toff_t) {}
+
 }  // namespace
 
 void writeTiffPages(const std::string& path, int pages, const PageSource& page) {
   quietTiff();
-  writeReplacing(path, [&](const std::string& temporary) {
-    TIFF* tiff = TIFFOpen(temporary.c_str(), "w");
+  writeReplacing(path, [&](n47::FileReplacement& file) {
+    TiffSink sink;
+    sink.descriptor = file.descriptor();
+    TIFF* tiff = TIFFClientOpen(path.c_str(), "w", &sink, sinkRead, sinkWrite, sinkSeek, sinkClose, sinkSize,
+                                sinkMap, sinkUnmap);
     if (tiff == nullptr) throw failure(path, "cannot be written");
     const std::string software = "n47 " N47_VERSION_STRING;
     Frame frame(kPixels);
@@ -254,9 +326,13 @@ Frame readFrame(const std::string& path, std::string* description) {
 }
 
 void writePng(const std::string& path, const Picture& picture) {
-  writeReplacing(path, [&](const std::string& temporary) {
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) throw failure(path, "cannot be written");
+  writeReplacing(path, [&](n47::FileReplacement& replacement) {
+    const int descriptor = duplicateOf(replacement, path);
+    std::FILE* file = ::fdopen(descriptor, "wb");
+    if (file == nullptr) {
+      ::close(descriptor);
+      throw failure(path, "cannot be written");
+    }
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (png == nullptr || info == nullptr || setjmp(png_jmpbuf(png))) {

@@ -1,6 +1,7 @@
 // Frames and pictures on disk: headerless raw frames, 16-bit TIFF, 8-bit PNG. Every writer
-// writes a temporary file beside the target and renames it over the target only when the
-// whole file is written, so a failed run never leaves a half-written or clobbered output.
+// writes a uniquely named temporary beside the target and renames it over the target only
+// when the whole file is on the device, so a failed run never leaves a half-written or
+// clobbered output; a target that is no ordinary file (a device, FIFO or socket) is refused.
 #ifndef N47_TOOLS_IMAGE_IO_H
 #define N47_TOOLS_IMAGE_IO_H
 
@@ -47,6 +48,7 @@ bool isTiffPath(const std::string& path);
 // receives the TIFF's ImageDescription, or "" for a raw file.
 Frame readFrame(const std::string& path, std::string* description = nullptr);
 void writePng(const std::string& path, const Picture& picture);
+void writeTextFile(const std::string& path, const std::string& text);
 Picture readPng(const std::string& path);
 
 // Lower-cased extension with the dot (".tif"), or "".
