@@ -118,7 +118,7 @@ int sceneNumber(const std::string& scene) {
 // flat.raw -> flat_007.raw
 std::string seriesName(const std::string& path, int index) {
   fs::path name(path);
-  char suffix[8];
+  char suffix[16];
   std::snprintf(suffix, sizeof suffix, "_%03d", index);
   return (name.parent_path() / (name.stem().string() + suffix + name.extension().string())).string();
 }
