@@ -107,7 +107,9 @@ std::string listLines(const std::vector<int>& lines, std::size_t limit) {
     std::size_t j = i;
     while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1) ++j;
     if (runs == limit) return out + ", ...";
-    out += (out.empty() ? "" : ", ") + std::to_string(lines[i]) + (j > i ? "-" + std::to_string(lines[j]) : "");
+    if (!out.empty()) out += ", ";
+    out += std::to_string(lines[i]);
+    if (j > i) out.append("-").append(std::to_string(lines[j]));
     ++runs;
     i = j + 1;
   }
