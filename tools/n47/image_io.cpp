@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <stdexcept>
 
 #include "platform/file_replacement.h"
@@ -119,72 +118,14 @@ void quietTiff() {
   (void)quiet;
 }
 
-// libtiff links each new page to the one before by reading back that page's directory, but
-// the replacement's temporary is open for writing only. The sink writes through its descriptor
-// and keeps a copy of the small writes (header, directories, tag data; never pixel strips), so
-// that those reads can be answered; later writes into a kept range update the copy.
-struct TiffSink {
-  int descriptor = -1;
-  toff_t position = 0, size = 0;
-  std::map<toff_t, std::vector<std::uint8_t>> kept;
-};
-constexpr tmsize_t kKeptWrite = 64 * 1024;
-
-TiffSink& sinkOf(thandle_t handle) { return *static_cast<TiffSink*>(handle); }
-
-tmsize_t sinkRead(thandle_t handle, void* data, tmsize_t bytes) {
-  TiffSink& sink = sinkOf(handle);
-  auto at = sink.kept.upper_bound(sink.position);
-  if (bytes < 0 || at == sink.kept.begin()) return 0;
-  --at;
-  const toff_t offset = sink.position - at->first;
-  if (offset + static_cast<toff_t>(bytes) > at->second.size()) return 0;
-  std::copy_n(at->second.begin() + static_cast<std::ptrdiff_t>(offset), bytes, static_cast<std::uint8_t*>(data));
-  sink.position += static_cast<toff_t>(bytes);
-  return bytes;
-}
-
-tmsize_t sinkWrite(thandle_t handle, void* data, tmsize_t bytes) {
-  TiffSink& sink = sinkOf(handle);
-  const auto* from = static_cast<const std::uint8_t*>(data);
-  for (tmsize_t done = 0; done < bytes;) {
-    const ssize_t wrote = ::pwrite(sink.descriptor, from + done, static_cast<std::size_t>(bytes - done),
-                                   static_cast<off_t>(sink.position + static_cast<toff_t>(done)));
-    if (wrote <= 0) return 0;
-    done += wrote;
-  }
-  const toff_t begin = sink.position, end = sink.position + static_cast<toff_t>(bytes);
-  for (auto& [offset, copy] : sink.kept) {
-    const toff_t from0 = std::max(begin, offset), to0 = std::min(end, offset + copy.size());
-    if (from0 < to0) std::copy(from + (from0 - begin), from + (to0 - begin), copy.begin() + static_cast<std::ptrdiff_t>(from0 - offset));
-  }
-  if (bytes <= kKeptWrite) sink.kept[begin].assign(from, from + bytes);
-  sink.position = end;
-  sink.size = std::max(sink.size, end);
-  return bytes;
-}
-
-toff_t sinkSeek(thandle_t handle, toff_t offset, int whence) {
-  TiffSink& sink = sinkOf(handle);
-  const toff_t base = whence == SEEK_CUR ? sink.position : whence == SEEK_END ? sink.size : 0;
-  sink.position = base + offset;
-  return sink.position;
-}
-
-int sinkClose(thandle_t) { return 0; }  // the replacement owns the descriptor
-toff_t sinkSize(thandle_t handle) { return sinkOf(handle).size; }
-int sinkMap(thandle_t, void**, toff_t*) { return 0; }
-void sinkUnmap(thandle_t, void*, toff_t) {}
-
 }  // namespace
 
 void writeTiffPages(const std::string& path, int pages, const PageSource& page) {
   quietTiff();
   writeReplacing(path, [&](n47::FileReplacement& file) {
-    TiffSink sink;
-    sink.descriptor = file.descriptor();
-    TIFF* tiff = TIFFClientOpen(path.c_str(), "w", &sink, sinkRead, sinkWrite, sinkSeek, sinkClose, sinkSize,
-                                sinkMap, sinkUnmap);
+    // libtiff links each page to the one before by reading back that page's directory: the
+    // replacement's temporary is open for reading too.
+    TIFF* tiff = TIFFFdOpen(duplicateOf(file, path), path.c_str(), "w");
     if (tiff == nullptr) throw failure(path, "cannot be written");
     const std::string software = "n47 " N47_VERSION_STRING;
     Frame frame(kPixels);
