@@ -6,6 +6,7 @@
 #   fuzz     clang and its sanitizer/fuzzer runtime
 #   valgrind valgrind
 #   sdk      dpkg-dev (CPack's .deb dependencies), pkg-config
+#   browser  headless Chromium and a font (the demo report's screenshot and page-load check)
 set -euo pipefail
 
 declare -A groups=(
@@ -14,6 +15,7 @@ declare -A groups=(
   [fuzz]="clang libclang-rt-14-dev"
   [valgrind]="valgrind"
   [sdk]="dpkg-dev pkg-config"
+  [browser]="chromium fonts-dejavu-core"
 )
 
 wanted=()
