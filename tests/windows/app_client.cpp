@@ -126,7 +126,8 @@ int main(int argc, char** argv) {
   check(callInt(e::CalibrationMode, 1) == 1, "calibration mode on");
   std::vector<unsigned short> flat(static_cast<std::size_t>(N47_FRAME_WIDTH) * N47_FRAME_HEIGHT);
   for (int k = 0; k < kFlats; ++k) {
-    for (std::size_t i = 0; i < flat.size(); ++i) {
+    // 64-bit arithmetic: a 32-bit size_t would wrap and feed 32-bit builds other flats.
+    for (std::uint64_t i = 0; i < flat.size(); ++i) {
       flat[i] = static_cast<unsigned short>(6000 + (i % N47_FRAME_WIDTH) / 4 + (i * 7919 + k * 131) % 97);
       if (i % 50021 == 0) flat[i] = 0;
     }
