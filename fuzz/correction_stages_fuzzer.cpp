@@ -1,7 +1,8 @@
 // The correction stages on fuzzed frames, pixel maps, gain maps and geometries, down to
 // frames of no pixels and sizes below each stage's minimum. Every buffer is allocated to its
 // exact size, so a read or write outside it is caught; the whole pipeline must also agree
-// with the independent reference reading of the rules.
+// with the independent reference reading of the rules, and every fast form, at every
+// instruction-set level, with its literal stage.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -10,26 +11,17 @@
 
 #include "correction/apply_gain_map.h"
 #include "correction/correction_pipeline.h"
+#include "correction/fast/fast_correction.h"
 #include "correction/filter_impulse_noise.h"
 #include "correction/mask_border.h"
 #include "correction/repair_code2_pixels.h"
 #include "correction/repair_defect_lines.h"
 #include "correction/repair_defect_pixels.h"
+#include "fast_forms.h"
 #include "fuzz_input.h"
 #include "reference_pipeline.h"
 
 namespace {
-
-// Separately allocated rows of exact length, as the library's maps are.
-template <typename T>
-struct Rows {
-  Rows(int length, int count) {
-    for (int r = 0; r < count; ++r) storage.push_back(std::make_unique<T[]>(static_cast<std::size_t>(length)));
-    for (auto& row : storage) pointers.push_back(row.get());
-  }
-  std::vector<std::unique_ptr<T[]>> storage;
-  std::vector<T*> pointers;
-};
 
 // Mostly the codes the library writes (0, 1, 2), sometimes any byte.
 std::uint8_t mapCode(n47fuzz::FuzzInput& input) {
@@ -47,18 +39,19 @@ float gain(n47fuzz::FuzzInput& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   n47fuzz::FuzzInput input(data, size);
-  // Up to 48 x 48: enough to reach every stage's interior, small enough to run fast. The
-  // line fit needs 21, the impulse filter 9, the border mask 40.
-  const int width = input.byte() % 49;
+  // Up to 96 x 48: enough to reach every stage's interior and several vector blocks of the
+  // widest kernels, small enough to run fast. The line fit needs 21, the impulse filter 9,
+  // the border mask 40.
+  const int width = input.byte() % 97;
   const int height = input.byte() % 49;
   const std::uint8_t stages = input.byte();
   const bool calibrationMode = (stages & 0x80) != 0;
   const std::size_t pixels = static_cast<std::size_t>(width) * height;
 
-  Rows<std::uint8_t> pixelMap(width + 1, height + 1);
+  n47fuzz::Rows<std::uint8_t> pixelMap(width + 1, height + 1);
   for (auto& row : pixelMap.storage)
     for (int c = 0; c <= width; ++c) row[c] = mapCode(input);
-  Rows<float> gainMap(width, height);
+  n47fuzz::Rows<float> gainMap(width, height);
   for (auto& row : gainMap.storage)
     for (int c = 0; c < width; ++c) row[c] = gain(input);
 
@@ -76,6 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if ((stages & 0x40) != 0) {
     n47::correctFrame(frame.get(), width, height, pm, gm, calibrationMode);
+    n47fuzz::checkFastForm(original.data(), frame.get(), pixels, [&](std::uint16_t* copy) {
+      n47::fast::correctFrame(copy, width, height, pm, gm, calibrationMode);
+    });
     n47test::ReferenceMaps maps;
     maps.width = width;
     maps.height = height;
@@ -88,16 +84,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Single stages, in the order the bits give, each on the previous one's output.
-  if (stages & 0x01) n47::filterImpulseNoise(frame.get(), width, height);
-  if (stages & 0x02) n47::repairCode2Pixels(frame.get(), width, height, pm);
+  const auto stage = [&](auto literal, auto fast) {
+    const auto input = n47fuzz::exactCopy(frame.get(), pixels);
+    literal(frame.get());
+    n47fuzz::checkFastForm(input.get(), frame.get(), pixels, fast);
+  };
+  if (stages & 0x01) {
+    stage([&](std::uint16_t* f) { n47::filterImpulseNoise(f, width, height); },
+          [&](std::uint16_t* f) { n47::fast::filterImpulseNoise(f, width, height); });
+  }
+  if (stages & 0x02) {
+    stage([&](std::uint16_t* f) { n47::repairCode2Pixels(f, width, height, pm); },
+          [&](std::uint16_t* f) { n47::fast::repairCode2Pixels(f, width, height, pm); });
+  }
   if (stages & 0x04) {
-    n47::applyGainMap(frame.get(), width, height, gm);
+    stage([&](std::uint16_t* f) { n47::applyGainMap(f, width, height, gm); },
+          [&](std::uint16_t* f) { n47::fast::applyGainMap(f, width, height, gm); });
     for (std::size_t i = 0; i < pixels; ++i) N47_FUZZ_CHECK(frame[i] <= 16383);
   }
-  if (stages & 0x08) n47::repairDefectPixels(frame.get(), width, height, pm);
-  if (stages & 0x10) n47::repairDefectLines(frame.get(), width, height, pm);
+  if (stages & 0x08) {
+    stage([&](std::uint16_t* f) { n47::repairDefectPixels(f, width, height, pm); },
+          [&](std::uint16_t* f) { n47::fast::repairDefectPixels(f, width, height, pm); });
+  }
+  if (stages & 0x10) n47::repairDefectLines(frame.get(), width, height, pm);  // has no fast form
   if (stages & 0x20) {
-    n47::maskBorder(frame.get(), width, height);
+    stage([&](std::uint16_t* f) { n47::maskBorder(f, width, height); },
+          [&](std::uint16_t* f) { n47::fast::maskBorder(f, width, height); });
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x) {
         const bool border = y < 20 || x < 20 || y >= height - 20 || x >= width - 20;

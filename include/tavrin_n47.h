@@ -9,6 +9,8 @@
  * through the USB_FRM01 grabber library); Sys_Free destroys it. While no object exists, every
  * other function returns the fixed value given in its comment and does nothing else.
  * All functions run on the caller's thread; call them one at a time.
+ * The library is not thread-safe: a call while another thread is inside any function (for
+ * example Sys_Free during an acquisition) is undefined.
  *
  * Geometry: frames are 2048 x 1536 unsigned 16-bit pixels, row-major, 14-bit range.
  */
@@ -55,7 +57,8 @@ N47_API int N47_CALL Ready_Time_Chk(void);
 N47_API int N47_CALL RunforDetector(int command);
 
 /* @5  Loads a pixel-map file (3,149,313 bytes) into the active pixel map.
-       1 on success; 0 when the file cannot be read or has the wrong size (map unchanged).
+       1 on success; 0 when the file cannot be read, is not an ordinary file (a FIFO or a
+       device is refused without waiting) or has the wrong size (map unchanged).
        0 if no detector. */
 N47_API int N47_CALL LoadPixelMap(const char* path);
 
@@ -88,9 +91,12 @@ N47_API int N47_CALL Init_Comm(void);
 /* @13 Control-message length, 64; -1 if no detector. */
 N47_API int N47_CALL GetMsgLength(void);
 
-/* @14 Saves the calibrated pixel map. Written to a temporary file and renamed over the
-       target, so a failed save leaves an existing file intact. 1 on success, 0 on failure;
-       -1 if no detector. */
+/* @14 Saves the calibrated pixel map. Written to a uniquely named temporary file beside the
+       target, flushed to the device and renamed over the target, so a failed save, a second
+       process saving the same file or a power cut leaves an existing file intact. A target
+       that exists but is not an ordinary file (a device, FIFO, socket or folder) is refused;
+       through a link, the file it points to is replaced. An existing file keeps its
+       permissions. 1 on success, 0 on failure; -1 if no detector. */
 N47_API int N47_CALL SavePixelMap(const char* path);
 
 /* @15 Saves the calibrated gain map, as SavePixelMap. 1, 0, or -1 if no detector. */

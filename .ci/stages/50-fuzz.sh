@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/install-deps.sh base fuzz
 seconds="${N47_FUZZ_SECONDS:-60}"
-targets=(control_messages map_file correction_stages)
+targets=(control_messages map_file correction_stages calibration_steps)
 
 cmake --preset fuzz
 cmake --build --preset fuzz --target "${targets[@]/%/_fuzzer}"
@@ -20,7 +20,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$scratch/$target"
   log="build/fuzz/$target.log"
   status=0
-  build/fuzz/bin/${target}_fuzzer -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=16384 \
+  build/fuzz/bin/${target}_fuzzer -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=40000 \
     -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/$target-" \
     "$scratch/$target" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
   grep -E "^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)" "$log" || true

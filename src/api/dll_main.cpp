@@ -1,10 +1,7 @@
 // The DLL entry point. Loading and unloading create and destroy nothing: the detector exists
 // only between Sys_Allocation_N47 and Sys_Free.
 #if defined(_WIN32)
-#  ifndef WIN32_LEAN_AND_MEAN
-#    define WIN32_LEAN_AND_MEAN
-#  endif
-#  include <windows.h>
+#  include "platform/windows_headers.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   (void)instance;

@@ -1,12 +1,11 @@
 #include "calibration/map_files.h"
 
 #include <bit>
-#include <cstdio>
 #include <cstring>
 
 #include "detector/allocation.h"
-#include "platform/regular_file.h"
-#include "platform/replace_file.h"
+#include "platform/file_replacement.h"
+#include "platform/read_whole_file.h"
 
 namespace n47 {
 namespace {
@@ -41,43 +40,32 @@ class Staging {
   std::uint8_t* data_;
 };
 
-// Reads exactly `bytes` bytes, and only when the file holds no more than that.
-bool readExactly(const char* path, std::uint8_t* destination, std::size_t bytes) {
-  if (!isRegularFile(path)) return false;
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
-  const bool complete = std::fread(destination, 1, bytes, file) == bytes;
-  const bool nothingMore = complete && std::fgetc(file) == EOF && std::ferror(file) == 0;
-  std::fclose(file);
-  return complete && nothingMore;
-}
-
 template <typename T>
 bool loadRows(const char* path, T* const* rows, int rowLength, int rowCount) {
   const std::size_t rowBytes = static_cast<std::size_t>(rowLength) * sizeof(T);
   const std::size_t total = rowBytes * static_cast<std::size_t>(rowCount);
   Staging staging(total);
   if (staging.data() == nullptr) return false;
-  if (!readExactly(path, staging.data(), total)) return false;
+  if (!readWholeFile(path, staging.data(), total)) return false;
   toFileByteOrder(staging.data(), total, sizeof(T));
   for (int r = 0; r < rowCount; ++r) std::memcpy(rows[r], staging.data() + r * rowBytes, rowBytes);
   return true;
 }
 
 template <typename T>
-bool writeRows(std::FILE* file, const T* const* rows, std::size_t rowBytes, int rowCount) {
+bool writeRows(FileReplacement& file, const T* const* rows, std::size_t rowBytes, int rowCount) {
   if constexpr (std::endian::native == std::endian::big) {
     Staging row(rowBytes);
     if (row.data() == nullptr) return false;
     for (int r = 0; r < rowCount; ++r) {
       std::memcpy(row.data(), rows[r], rowBytes);
       toFileByteOrder(row.data(), rowBytes, sizeof(T));
-      if (std::fwrite(row.data(), 1, rowBytes, file) != rowBytes) return false;
+      if (!file.write(row.data(), rowBytes)) return false;
     }
     return true;
   } else {
     for (int r = 0; r < rowCount; ++r) {
-      if (std::fwrite(rows[r], 1, rowBytes, file) != rowBytes) return false;
+      if (!file.write(rows[r], rowBytes)) return false;
     }
     return true;
   }
@@ -85,24 +73,9 @@ bool writeRows(std::FILE* file, const T* const* rows, std::size_t rowBytes, int 
 
 template <typename T>
 bool saveRows(const char* path, const T* const* rows, int rowLength, int rowCount) {
-  if (path == nullptr) return false;
+  FileReplacement file(path);
   const std::size_t rowBytes = static_cast<std::size_t>(rowLength) * sizeof(T);
-  static constexpr char kSuffix[] = ".tmp";
-  const std::size_t pathLength = std::strlen(path);
-  Staging temporaryPath(pathLength + sizeof(kSuffix));
-  if (temporaryPath.data() == nullptr) return false;
-  char* temporary = reinterpret_cast<char*>(temporaryPath.data());
-  std::memcpy(temporary, path, pathLength);
-  std::memcpy(temporary + pathLength, kSuffix, sizeof(kSuffix));
-
-  std::FILE* file = std::fopen(temporary, "wb");
-  if (file == nullptr) return false;
-  bool written = writeRows(file, rows, rowBytes, rowCount);
-  written = std::fflush(file) == 0 && written;
-  written = std::fclose(file) == 0 && written;
-  if (written && replaceFile(temporary, path)) return true;
-  std::remove(temporary);
-  return false;
+  return file.isOpen() && writeRows(file, rows, rowBytes, rowCount) && file.commit();
 }
 
 }  // namespace

@@ -14,13 +14,15 @@ inline constexpr std::size_t kPixelMapFileBytes = static_cast<std::size_t>(kMapW
 inline constexpr std::size_t kGainMapFileBytes = static_cast<std::size_t>(kFramePixels) * sizeof(float);
 
 // Loading reads the whole file first and refuses (false, rows untouched) a missing,
-// unreadable or directory path, or a file whose size is not exactly the format's.
+// unreadable path, anything but an ordinary file (without waiting on a FIFO), or a file whose
+// size is not exactly the format's.
 bool loadPixelMap(const char* path, PixelMapRows rows, int mapWidth, int mapHeight);
 bool loadGainMap(const char* path, GainMapRows rows, int width, int height);
 
-// Saving writes a temporary file beside the target, flushes and closes it, then renames it
-// over the target. On any failure the temporary is removed, an existing target is left
-// byte for byte as it was, and the result is false.
+// Saving goes through a FileReplacement: a uniquely named temporary beside the target,
+// flushed to the device and renamed over it. A target that is not an ordinary file is
+// refused; on any failure the temporary is removed, an existing target is left byte for byte
+// as it was, and the result is false.
 bool savePixelMap(const char* path, ConstPixelMapRows rows, int mapWidth, int mapHeight);
 bool saveGainMap(const char* path, ConstGainMapRows rows, int width, int height);
 

@@ -1,10 +1,7 @@
 #include "platform/sleep.h"
 
 #if defined(_WIN32)
-#  ifndef WIN32_LEAN_AND_MEAN
-#    define WIN32_LEAN_AND_MEAN
-#  endif
-#  include <windows.h>
+#  include "platform/windows_headers.h"
 #else
 #  include <time.h>
 #  include <errno.h>

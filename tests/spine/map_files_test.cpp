@@ -58,8 +58,7 @@ TEST_F(MapFiles, SavedFilesHaveTheExactRawSizes) {
   ASSERT_EQ(SaveGainMap(dir_.file("g.map").c_str()), 1);
   EXPECT_EQ(std::filesystem::file_size(dir_.file("p.map")), kPixelMapBytes);
   EXPECT_EQ(std::filesystem::file_size(dir_.file("g.map")), kGainMapBytes);
-  EXPECT_FALSE(std::filesystem::exists(dir_.file("p.map.tmp")));
-  EXPECT_FALSE(std::filesystem::exists(dir_.file("g.map.tmp")));
+  EXPECT_EQ(dir_.names(), (std::vector<std::string>{"g.map", "p.map"})) << "no temporary is left behind";
 }
 
 TEST_F(MapFiles, SaveThenLoadMakesTheActiveMapsEqualTheNewOnesByteForByte) {
@@ -184,7 +183,7 @@ TEST_F(MapFiles, SavesThatCannotBeMadeReturnZeroAndCreateNothing) {
   std::filesystem::create_directory(dir_.file("a-directory"));
   EXPECT_EQ(SavePixelMap(dir_.file("a-directory").c_str()), 0);
   EXPECT_TRUE(std::filesystem::is_directory(dir_.file("a-directory")));
-  EXPECT_FALSE(std::filesystem::exists(dir_.file("a-directory.tmp")));
+  EXPECT_EQ(dir_.names(), std::vector<std::string>{"a-directory"}) << "no temporary is left behind";
 }
 
 TEST_F(MapFiles, ASaveIntoAReadOnlyDirectoryLeavesThePreviousFile) {
@@ -227,8 +226,7 @@ TEST_F(MapFiles, ASaveThatFailsPartWayKeepsThePreviousFileIntact) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "both saves should have reported failure";
   EXPECT_EQ(n47test::readFileBytes(pixelPath), pixelBefore);
   EXPECT_EQ(n47test::readFileBytes(gainPath), gainBefore);
-  EXPECT_FALSE(std::filesystem::exists(pixelPath + ".tmp"));
-  EXPECT_FALSE(std::filesystem::exists(gainPath + ".tmp"));
+  EXPECT_EQ(dir_.names(), (std::vector<std::string>{"g.map", "p.map"})) << "the temporaries are removed";
 }
 
 }  // namespace

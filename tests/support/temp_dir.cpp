@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -18,6 +19,13 @@ TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::names() const {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) found.push_back(entry.path().filename().string());
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 std::vector<std::uint8_t> readFileBytes(const std::string& path) {

@@ -18,6 +18,8 @@ class TempDir {
 
   const std::filesystem::path& path() const { return path_; }
   std::string file(const std::string& name) const { return (path_ / name).string(); }
+  // The names in the directory, sorted: what a run left behind.
+  std::vector<std::string> names() const;
 
  private:
   std::filesystem::path path_;

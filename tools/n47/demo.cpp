@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
@@ -193,15 +192,7 @@ std::string htmlReport(const Report& report) {
   return out.str();
 }
 
-void writeText(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".part";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << text;
-    if (!out) throw std::runtime_error(path + ": cannot be written");
-  }
-  fs::rename(temporary, path);
-}
+void writeText(const std::string& path, const std::string& text) { writeTextFile(path, text); }
 
 }  // namespace
 

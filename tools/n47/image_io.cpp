@@ -2,12 +2,15 @@
 
 #include <png.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
+
+#include "platform/file_replacement.h"
+#include "platform/read_whole_file.h"
 
 namespace n47tool {
 namespace {
@@ -18,20 +21,31 @@ std::runtime_error failure(const std::string& path, const std::string& what) {
   return std::runtime_error(path + ": " + what);
 }
 
-// Writes through `write(temporaryPath)` and renames the result over `path`.
+// Why `path` cannot be replaced, when it already names something that is no ordinary file.
+std::string refusal(const std::string& path) {
+  std::error_code error;
+  const auto status = fs::status(path, error);
+  if (fs::is_directory(status)) return "is a folder";
+  if (fs::exists(status) && !fs::is_regular_file(status)) return "is not an ordinary file (a device, FIFO or socket)";
+  if (fs::is_symlink(fs::symlink_status(path, error)) && !fs::exists(status)) return "is a link to nothing";
+  return "cannot be written";
+}
+
+// Writes through `write(file)` into a replacement of `path` (a unique temporary beside it,
+// flushed and renamed over it at the end); a failure anywhere leaves `path` as it was.
 template <typename Write>
 void writeReplacing(const std::string& path, Write write) {
-  const std::string temporary = path + ".part";
-  try {
-    write(temporary);
-    std::error_code error;
-    fs::rename(temporary, path, error);
-    if (error) throw failure(path, "cannot replace: " + error.message());
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw;
-  }
+  n47::FileReplacement file(path.c_str());
+  if (!file.isOpen()) throw failure(path, refusal(path));
+  write(file);
+  if (!file.commit()) throw failure(path, "cannot be written");
+}
+
+// A descriptor of the replacement's temporary that the image libraries may close themselves.
+int duplicateOf(const n47::FileReplacement& file, const std::string& path) {
+  const int descriptor = ::dup(file.descriptor());
+  if (descriptor < 0) throw failure(path, "cannot be written");
+  return descriptor;
 }
 
 }  // namespace
@@ -48,11 +62,14 @@ void checkWritable(const std::string& path) {
   std::error_code error;
   if (!fs::is_directory(folder, error)) throw failure(path, "the folder " + folder.string() + " does not exist");
   if (fs::is_directory(target, error)) throw failure(path, "is a folder");
-  const std::string probe = path + ".part";
-  std::FILE* file = std::fopen(probe.c_str(), "wb");
-  if (file == nullptr) throw failure(path, "cannot be written");
-  std::fclose(file);
-  fs::remove(probe, error);
+  // The probe's temporary goes away with it.
+  if (!n47::FileReplacement(path.c_str()).isOpen()) throw failure(path, refusal(path));
+}
+
+void writeTextFile(const std::string& path, const std::string& text) {
+  writeReplacing(path, [&](n47::FileReplacement& file) {
+    if (!file.write(text.data(), text.size())) throw failure(path, "cannot be written");
+  });
 }
 
 std::vector<std::uint8_t> readFileExactly(const std::string& path, std::size_t bytes, const char* what) {
@@ -65,10 +82,8 @@ std::vector<std::uint8_t> readFileExactly(const std::string& path, std::size_t b
     throw failure(path, std::to_string(size) + " bytes; a " + what + " has exactly " + std::to_string(bytes));
   }
   std::vector<std::uint8_t> data(bytes);
-  std::ifstream in(path, std::ios::binary);
-  if (!in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(bytes))) {
-    throw failure(path, "cannot be read");
-  }
+  // Checked again on what is opened: the path may have changed since.
+  if (!n47::readWholeFile(path.c_str(), data.data(), bytes)) throw failure(path, "cannot be read");
   return data;
 }
 
@@ -80,22 +95,19 @@ Frame readRawFrame(const std::string& path) {
 }
 
 void writeRawFrame(const std::string& path, const Frame& frame) {
-  writeReplacing(path, [&](const std::string& temporary) {
+  writeReplacing(path, [&](n47::FileReplacement& file) {
     std::vector<std::uint8_t> bytes(frame.size() * 2);
     for (std::size_t i = 0; i < frame.size(); ++i) {
       bytes[2 * i] = static_cast<std::uint8_t>(frame[i] & 0xFF);
       bytes[2 * i + 1] = static_cast<std::uint8_t>(frame[i] >> 8);
     }
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw failure(path, "cannot be written");
+    if (!file.write(bytes.data(), bytes.size())) throw failure(path, "cannot be written");
   });
 }
 
 void writeTiff16(const std::string& path, const Frame& frame, int width, int height) {
-  writeReplacing(path, [&](const std::string& temporary) {
-    TIFF* tiff = TIFFOpen(temporary.c_str(), "w");
+  writeReplacing(path, [&](n47::FileReplacement& file) {
+    TIFF* tiff = TIFFFdOpen(duplicateOf(file, path), path.c_str(), "w");
     if (tiff == nullptr) throw failure(path, "cannot be written");
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
@@ -143,9 +155,13 @@ Frame readTiff16(const std::string& path, int& width, int& height) {
 }
 
 void writePng(const std::string& path, const Picture& picture) {
-  writeReplacing(path, [&](const std::string& temporary) {
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) throw failure(path, "cannot be written");
+  writeReplacing(path, [&](n47::FileReplacement& replacement) {
+    const int descriptor = duplicateOf(replacement, path);
+    std::FILE* file = ::fdopen(descriptor, "wb");
+    if (file == nullptr) {
+      ::close(descriptor);
+      throw failure(path, "cannot be written");
+    }
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (png == nullptr || info == nullptr || setjmp(png_jmpbuf(png))) {

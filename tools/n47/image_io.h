@@ -1,6 +1,7 @@
 // Frames and pictures on disk: headerless raw frames, 16-bit TIFF, 8-bit PNG. Every writer
-// writes a temporary file beside the target and renames it over the target only when the
-// whole file is written, so a failed run never leaves a half-written or clobbered output.
+// writes a uniquely named temporary beside the target and renames it over the target only
+// when the whole file is on the device, so a failed run never leaves a half-written or
+// clobbered output; a target that is no ordinary file (a device, FIFO or socket) is refused.
 #ifndef N47_TOOLS_IMAGE_IO_H
 #define N47_TOOLS_IMAGE_IO_H
 
@@ -29,6 +30,7 @@ void writeRawFrame(const std::string& path, const Frame& frame);
 void writeTiff16(const std::string& path, const Frame& frame, int width = kWidth, int height = kHeight);
 Frame readTiff16(const std::string& path, int& width, int& height);
 void writePng(const std::string& path, const Picture& picture);
+void writeTextFile(const std::string& path, const std::string& text);
 Picture readPng(const std::string& path);
 
 // Lower-cased extension with the dot (".tif"), or "".
