@@ -5,6 +5,7 @@
 #   windows  MinGW-w64 cross compilers, wine64, qemu-user, multilib, MinGW zlib (the Windows checks)
 #   fuzz     clang and its sanitizer/fuzzer runtime
 #   valgrind valgrind
+#   browser  headless Chromium and a font (the demo report's screenshot and page-load check)
 set -euo pipefail
 
 declare -A groups=(
@@ -12,6 +13,7 @@ declare -A groups=(
   [windows]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user gcc-multilib g++-multilib binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 libz-mingw-w64"
   [fuzz]="clang libclang-rt-14-dev"
   [valgrind]="valgrind"
+  [browser]="chromium fonts-dejavu-core"
 )
 
 wanted=()
