@@ -344,6 +344,14 @@ std::vector<std::uint8_t> readFile(const char* path) {
   return bytes;
 }
 
+// Files in the working folder that a save left under a temporary name.
+int temporariesLeft() {
+  int found = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    if (entry.path().extension() == ".tmp") ++found;
+  return found;
+}
+
 bool exists(const char* path) {
   std::FILE* file = std::fopen(path, "rb");
   if (file != nullptr) std::fclose(file);
@@ -446,7 +454,7 @@ void calibrationSeries() {
     check(callPath(e::SavePixelMap, "calibrated.pixelmap") == 1, "SavePixelMap");
     check(callPath(e::SaveGainMap, "calibrated.gainmap") == 1, "SaveGainMap");
   }
-  check(!exists("calibrated.pixelmap.tmp") && !exists("calibrated.gainmap.tmp"), "no temporary left behind");
+  check(temporariesLeft() == 0, "no temporary left behind");
   check(callPath(e::SavePixelMap, "no-such-folder/x.pixelmap") == 0, "SavePixelMap into a missing folder fails");
   check(callPath(e::SaveGainMap, nullptr) == 0, "SaveGainMap with a null path fails");
   const std::vector<std::uint8_t> pixelFile = readFile("calibrated.pixelmap");
