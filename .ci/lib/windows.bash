@@ -97,3 +97,40 @@ runs_32bit_programs() {
   printf 'int main(void) { return 0; }\n' >"$work/probe.c"
   gcc -m32 "$work/probe.c" -o "$work/probe32" 2>/dev/null && "$work/probe32" 2>/dev/null
 }
+
+# wine64 in a fresh prefix of its own; sets $wine. No .NET or HTML engine is needed; skipping
+# them keeps the first start short and quiet.
+wine64_environment() {
+  export WINEPREFIX="$work/wine64-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  unset WINEARCH WINESERVER
+  wine=/usr/lib/wine/wine64
+  wineserver=/usr/lib/wine/wineserver64
+}
+
+# Debian's 32-bit Wine, which cannot be installed beside the 64-bit libraries here: its
+# packages are unpacked into build/wine32 (about 90 MB of downloads, 20 s) and run from there,
+# served by the 64-bit wineserver. Sets $wine.
+wine32_environment() {
+  local sysroot=$PWD/build/wine32/sysroot
+  scripts/unpack-i386.sh "$sysroot" wine32 libwine
+  # What libwine's install script does: Wine's builtin zlib is MinGW's zlib1.dll with Wine's
+  # builtin mark (16 characters and 16 zero bytes at offset 64); without it user32.dll fails to load.
+  local zlib=$sysroot/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll
+  cp /usr/i686-w64-mingw32/lib/zlib1.dll "$zlib"
+  printf 'Wine builtin DLL\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0' | dd of="$zlib" bs=1 seek=64 count=32 conv=notrunc status=none
+  export WINEARCH=win32 WINEPREFIX="$work/wine32-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINESERVER=/usr/lib/wine/wineserver64
+  wine=$sysroot/usr/lib/wine/wine
+  wineserver=$WINESERVER
+}
+
+# The reason a stage that needs 32-bit x86 code skips on this machine, or nothing.
+skip_without_32bit() {
+  if ! runs_32bit_programs; then
+    # A kernel built without IA-32 emulation, or a hypervisor that keeps 32-bit user code off.
+    # qemu-i386 does not help: Wine's address-space reservation never finishes under it.
+    echo "SKIPPED: this machine does not execute 32-bit x86 programs (gcc -m32 output: exec format error)"
+    return 0
+  fi
+  return 1
+}

@@ -5,9 +5,7 @@ source "$(dirname "$0")/../lib/windows.bash"
 build_preset mingw-x86_64
 linux_reference
 bin=$PWD/build/mingw-x86_64/bin
-# No .NET or HTML engine is needed; skipping them keeps the first start short and quiet.
-export WINEPREFIX="$work/wine64-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
+wine64_environment
 
 run_program wine64 "$wine" "$bin/n47_export_host.exe"
 expect_checks wine64 160
@@ -17,5 +15,5 @@ run_program wine64-app "$wine" "$work/wine64-install/app/n47_app_client.exe" "$w
 expect_checks wine64-app 37
 same_as linux-app wine64-app
 run_program wine64-import "$wine" "$bin/n47_import_client.exe"
-/usr/lib/wine/wineserver64 -w
+"$wineserver" -w
 echo "wine64: export host and application client equal the Linux runs byte for byte; the import client runs"
