@@ -18,11 +18,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/sim/include/n47sim/sim_control.h ${PROJECT_S
 if(WIN32)
   # An MSVC application makes its own import library from the plain one (lib /def:...);
   # the decorated 32-bit one is what dlltool builds a MinGW import library from.
-  if(NOT DEFINED N47_DEF_FILES)
-    set(N47_DEF_FILES ${PROJECT_SOURCE_DIR}/src/api/Tavrin_N47_USB_REF.def)
-    if(N47_IS_X86_32)
-      list(APPEND N47_DEF_FILES ${PROJECT_SOURCE_DIR}/src/api/Tavrin_N47_USB_REF.i686.def)
-    endif()
+  set(N47_DEF_FILES ${N47_EXPORT_FILES}/Tavrin_N47_USB_REF.def)
+  if(N47_IS_X86_32)
+    list(APPEND N47_DEF_FILES ${N47_EXPORT_FILES}/Tavrin_N47_USB_REF.i686.def)
   endif()
   install(FILES ${N47_DEF_FILES} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 endif()
