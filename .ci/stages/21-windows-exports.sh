@@ -46,8 +46,12 @@ for arch in i686 x86_64; do
   "$objdump_tool" -p "$bin/n47_import_client.exe" >"$work/image.txt"
   got=$(imports_from "$work/image.txt" Tavrin_N47_USB_REF.dll | tr '\n' ' ')
   [ "$got" = "$exports" ] || { echo "FAIL: $arch import library gives: $got"; exit 1; }
-  for text in "ProductName" "Tavrin N47 detector driver" "FileVersion" "Tavrin N47 flat-panel detector driver"; do
-    strings -el "$bin/Tavrin_N47_USB_REF.dll" | grep -qx "$text" || { echo "FAIL: $arch version resource lacks $text"; exit 1; }
+  version=$(sed -n 's/^project(TavrinN47 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+  for dll in "Tavrin_N47_USB_REF:Tavrin N47 flat-panel detector driver" "USB_FRM01:Tavrin N47 frame-grabber simulator"; do
+    name=${dll%%:*}
+    for text in "ProductName" "Tavrin N47 detector driver" "FileVersion" "$version" "${dll#*:}" "$name.dll"; do
+      strings -el "$bin/$name.dll" | grep -qx "$text" || { echo "FAIL: $arch $name.dll version resource lacks $text"; exit 1; }
+    done
   done
-  echo "$arch: imports KERNEL32, msvcrt and the 11 grabber functions; import library and version resource in order"
+  echo "$arch: imports KERNEL32, msvcrt and the 11 grabber functions; import library and both version resources in order"
 done
