@@ -38,6 +38,12 @@
 #define N47_FRAME_WIDTH 2048
 #define N47_FRAME_HEIGHT 1536
 
+/* The library's version; equal to the version of the build's project. */
+#define N47_VERSION_MAJOR 1
+#define N47_VERSION_MINOR 0
+#define N47_VERSION_PATCH 0
+#define N47_VERSION_STRING "1.0.0"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -34,8 +34,8 @@ class FileReplacement {
   bool commit() noexcept;
 
 #if !defined(_WIN32)
-  // The temporary's descriptor, for writers that want one (image libraries); -1 when closed.
-  // The replacement keeps owning it.
+  // The temporary's descriptor, open for reading and writing, for writers that want one
+  // (image libraries); -1 when closed. The replacement keeps owning it.
   int descriptor() const noexcept;
 #endif
 

@@ -125,8 +125,9 @@ FileReplacement::FileReplacement(const char* target) noexcept : state_(new (std:
   const std::size_t length = std::strlen(temporary);
   for (int attempt = 0; attempt < 100 && s.descriptor < 0; ++attempt) {
     writeUniqueSuffix(temporary + length, static_cast<std::uint64_t>(::getpid()));
-    // Created here and now, never through a link: nobody else's file is ever written.
-    s.descriptor = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Created here and now, never through a link: nobody else's file is ever written. Open
+    // for reading too, for writers that read back what they wrote (libtiff links its pages so).
+    s.descriptor = ::open(temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (s.descriptor < 0 && errno != EEXIST) break;
   }
   if (s.descriptor < 0) {

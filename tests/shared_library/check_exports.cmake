@@ -1,10 +1,10 @@
 # Checks the shared library's dynamic symbol table and its dependency on the grabber library.
 # Usage: cmake -DLIBRARY=path -P check_exports.cmake
-set(expected
-  CalibrationMode CheckInterface CheckSwitch GetImagePtr GetMsgLength GetSwitchMsg GetTemperature
-  Init_Comm LoadGainMap LoadPixelMap Map_Calibration Ready_Time_Chk RunforDetector SavePixelMap
-  SaveGainMap SaveRawImage Sys_Allocation_N47 Sys_Free)
+include(${CMAKE_CURRENT_LIST_DIR}/../../src/api/export_table.cmake)
+n47_read_export_table()
+set(expected ${N47_EXPORT_NAMES})
 list(SORT expected)
+list(LENGTH expected count)
 
 execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -26,4 +26,4 @@ execute_process(COMMAND readelf -d ${LIBRARY} OUTPUT_VARIABLE dynamic)
 if(NOT dynamic MATCHES "NEEDED[^\n]*\\[libUSB_FRM01\\.so\\]")
   message(FATAL_ERROR "the library does not import libUSB_FRM01.so:\n${dynamic}")
 endif()
-message(STATUS "exactly the 18 exports; imports libUSB_FRM01.so")
+message(STATUS "exactly the ${count} exports of the table; imports libUSB_FRM01.so")

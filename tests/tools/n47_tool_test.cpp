@@ -14,28 +14,14 @@
 
 #include "image_io.h"
 #include "support/temp_dir.h"
+#include "tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ToolRun {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-
-ToolRun n47(const std::string& arguments) {
-  const std::string command = std::string(N47_TOOL_PATH) + " " + arguments + " 2>&1";
-  ToolRun run;
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 4096> buffer{};
-  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) run.output += buffer.data();
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
+using n47tooltest::n47;
+using n47tooltest::quoted;
+using n47tooltest::ToolRun;
 
 double figure(const std::string& text, const std::string& pattern) {
   std::smatch match;
@@ -80,30 +66,7 @@ TEST(N47Tool, TheDemoWritesEveryFileAndItsReportShowsTheCalibrationWorked) {
   EXPECT_NE(page.find("<img src=\"phantom_before_after.png\">"), std::string::npos);
 }
 
-class BadInput : public ::testing::Test {
- protected:
-  void SetUp() override {
-    n47tool::writeRawFrame(dir.file("good.raw"), n47tool::Frame(n47tool::kPixels, 1000));
-    std::ofstream(dir.file("short.raw")) << "not a frame";
-    std::ofstream(dir.file("keep.png")) << "existing output";
-    std::ofstream(dir.file("keep.raw")) << "existing output";
-    std::ofstream(dir.file("keep.map")) << "existing output";
-  }
-  void expectRefused(const std::string& arguments, const std::string& mentions) {
-    const ToolRun run = n47(arguments);
-    EXPECT_EQ(run.status, 1) << arguments << "\n" << run.output;
-    EXPECT_NE(run.output.find("n47: "), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find(mentions), std::string::npos) << "message should mention " << mentions << ":\n" << run.output;
-    for (const char* kept : {"keep.png", "keep.raw", "keep.map"}) {
-      std::ifstream in(dir.file(kept));
-      std::string content;
-      std::getline(in, content);
-      EXPECT_EQ(content, "existing output") << kept << " after " << arguments;
-    }
-  }
-  std::string f(const char* name) const { return quoted(dir.file(name)); }
-  n47test::TempDir dir;
-};
+using BadInput = n47tooltest::BadInput;
 
 TEST_F(BadInput, ConvertRefusesMissingWrongSizedAndUnknownFilesAndBadWindows) {
   expectRefused("convert " + f("missing.raw") + " " + f("keep.png"), "no such file");

@@ -8,8 +8,9 @@
 // writes the last corrected frame to `corrected.raw` in the working folder: runs on Linux,
 // under Wine and under qemu-i386 must print the same lines and write the same file.
 //
-// On 32-bit x86 Linux every export is called through a small assembly trampoline that measures
-// how many argument bytes the callee removed from the stack (stdcall: 4 per argument).
+// On 32-bit x86 (Linux and Windows) every export is called through a small assembly trampoline
+// that measures how many argument bytes the callee removed from the stack (stdcall: 4 per
+// argument).
 //
 // Usage: n47_export_host [LIBRARY [FOLDER]]   (FOLDER: where files go, default the working
 // folder; failures print FAIL lines and end with status 1)
@@ -31,15 +32,22 @@
 
 #include "tavrin_n47.h"
 
-#if defined(__i386__) && defined(__GNUC__) && defined(__ELF__)
+#if defined(__i386__) && defined(__GNUC__)
 #  define N47_HOST_MEASURES_STACK 1
 // Calls `fn` with `argc` 32-bit arguments on a 16-byte aligned stack and returns how many
-// bytes the callee popped on return; the callee's eax goes to *result.
-extern "C" int n47_measure_call(const void* fn, int argc, const std::uint32_t* args, std::uint32_t* result);
-asm(R"(
-    .text
-    .globl n47_measure_call
-    .type n47_measure_call, @function
+// bytes the callee popped on return; the callee's eax goes to *result. The assembler name is
+// given so that ELF and PE (which prefixes C names with _) agree with the code below.
+extern "C" int n47_measure_call(const void* fn, int argc, const std::uint32_t* args, std::uint32_t* result)
+    __asm__("n47_measure_call");
+#  if defined(__ELF__)
+#    define N47_ASM_TYPE ".type n47_measure_call, @function\n"
+#    define N47_ASM_SIZE ".size n47_measure_call, .-n47_measure_call\n"
+#  else
+#    define N47_ASM_TYPE ""
+#    define N47_ASM_SIZE ""
+#  endif
+asm(".text\n"
+    ".globl n47_measure_call\n" N47_ASM_TYPE R"(
 n47_measure_call:
     pushl %ebp
     movl %esp, %ebp
@@ -70,8 +78,7 @@ n47_measure_call:
     popl %ebx
     popl %ebp
     ret
-    .size n47_measure_call, .-n47_measure_call
-)");
+)" N47_ASM_SIZE);
 #endif
 
 namespace {
@@ -84,12 +91,18 @@ constexpr int kMapHeight = kHeight + 1;
 constexpr long kPixelMapBytes = static_cast<long>(kMapWidth) * kMapHeight;
 constexpr long kGainMapBytes = static_cast<long>(kPixels) * 4;
 
+// The contract with the application (src/api/exports.csv): name, ordinal, bytes of arguments.
+// The table lists the exports in ordinal order, so e::Name + 1 is the ordinal of Name.
+namespace e {
 enum Export {
-  kSysFree, kCheckSwitch, kReadyTimeChk, kRunforDetector, kLoadPixelMap, kLoadGainMap,
-  kSaveRawImage, kSysAllocation, kCheckInterface, kGetTemperature, kGetSwitchMsg, kInitComm,
-  kGetMsgLength, kSavePixelMap, kSaveGainMap, kMapCalibration, kGetImagePtr, kCalibrationMode,
+#define N47_EXPORT(name, ordinal, bytes) name,
+#include "n47_export_table.inc"
+#undef N47_EXPORT
   kExportCount
 };
+}  // namespace e
+using e::Export;
+using e::kExportCount;
 
 struct ExportInfo {
   const char* name;
@@ -97,14 +110,11 @@ struct ExportInfo {
   int argumentBytes;
 };
 
-// The contract with the application: name, ordinal, bytes of arguments.
 constexpr ExportInfo kExports[kExportCount] = {
-    {"Sys_Free", 1, 0},        {"CheckSwitch", 2, 0},      {"Ready_Time_Chk", 3, 0},
-    {"RunforDetector", 4, 4},  {"LoadPixelMap", 5, 4},     {"LoadGainMap", 6, 4},
-    {"SaveRawImage", 7, 0},    {"Sys_Allocation_N47", 8, 0}, {"CheckInterface", 9, 0},
-    {"GetTemperature", 10, 0}, {"GetSwitchMsg", 11, 4},    {"Init_Comm", 12, 0},
-    {"GetMsgLength", 13, 0},   {"SavePixelMap", 14, 4},    {"SaveGainMap", 15, 4},
-    {"Map_Calibration", 16, 12}, {"GetImagePtr", 17, 0},   {"CalibrationMode", 18, 4}};
+#define N47_EXPORT(name, ordinal, bytes) {#name, ordinal, bytes},
+#include "n47_export_table.inc"
+#undef N47_EXPORT
+};
 
 int g_failures = 0;
 int g_checks = 0;
@@ -198,9 +208,9 @@ unsigned short* callFrame(Export which) {
 }
 int callCalibration(unsigned short* frame, int index, int count) {
 #if defined(N47_HOST_MEASURES_STACK)
-  return static_cast<int>(measuredCall(kMapCalibration, frame, index, count));
+  return static_cast<int>(measuredCall(e::Map_Calibration, frame, index, count));
 #else
-  return reinterpret_cast<IntCalibration>(g_export[kMapCalibration])(frame, index, count);
+  return reinterpret_cast<IntCalibration>(g_export[e::Map_Calibration])(frame, index, count);
 #endif
 }
 
@@ -334,6 +344,14 @@ std::vector<std::uint8_t> readFile(const char* path) {
   return bytes;
 }
 
+// Files in the working folder that a save left under a temporary name.
+int temporariesLeft() {
+  int found = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    if (entry.path().extension() == ".tmp") ++found;
+  return found;
+}
+
 bool exists(const char* path) {
   std::FILE* file = std::fopen(path, "rb");
   if (file != nullptr) std::fclose(file);
@@ -344,10 +362,10 @@ bool exists(const char* path) {
 std::uint64_t capture(const std::vector<std::uint16_t>& scene, const char* what) {
   const std::size_t before = g_sim.framesDelivered();
   g_sim.setFrame(scene.data(), scene.size());
-  check(callInt(kRunforDetector, 1) == 1, std::string(what) + ": ready command accepted");
-  check(callInt(kRunforDetector, 2) == 1, std::string(what) + ": acquire command delivers a frame");
+  check(callInt(e::RunforDetector, 1) == 1, std::string(what) + ": ready command accepted");
+  check(callInt(e::RunforDetector, 2) == 1, std::string(what) + ": acquire command delivers a frame");
   check(g_sim.framesDelivered() == before + 1, std::string(what) + ": one frame read from the grabber");
-  const unsigned short* image = callFrame(kGetImagePtr);
+  const unsigned short* image = callFrame(e::GetImagePtr);
   check(image != nullptr, std::string(what) + ": image pointer");
   if (image == nullptr) return 0;
   const std::uint64_t hash = fnv1a(image, static_cast<std::size_t>(kPixels) * 2);
@@ -381,23 +399,23 @@ bool resolveExports(Module library) {
 void noDetectorAnswers() {
   unsigned short frame[4] = {};
   g_sim.reset();
-  check(callInt(kSysFree) == -1, "Sys_Free without a detector");
-  check(callInt(kCheckSwitch) == -1, "CheckSwitch without a detector");
-  check(callInt(kReadyTimeChk) == 0, "Ready_Time_Chk without a detector");
-  check(callInt(kRunforDetector, 7) == 7, "RunforDetector without a detector returns the command");
-  check(callPath(kLoadPixelMap, "hand.pixelmap") == 0, "LoadPixelMap without a detector");
-  check(callPath(kLoadGainMap, "hand.gainmap") == 0, "LoadGainMap without a detector");
-  check(callFrame(kSaveRawImage) == nullptr, "SaveRawImage without a detector");
-  check(callInt(kCheckInterface) == -1, "CheckInterface without a detector");
-  check(callInt(kGetTemperature) == -1, "GetTemperature without a detector");
-  check(callInt(kGetSwitchMsg, 3) == 0, "GetSwitchMsg without a detector");
-  check(callInt(kInitComm) == -1, "Init_Comm without a detector");
-  check(callInt(kGetMsgLength) == -1, "GetMsgLength without a detector");
-  check(callPath(kSavePixelMap, "none.pixelmap") == -1, "SavePixelMap without a detector");
-  check(callPath(kSaveGainMap, "none.gainmap") == -1, "SaveGainMap without a detector");
+  check(callInt(e::Sys_Free) == -1, "Sys_Free without a detector");
+  check(callInt(e::CheckSwitch) == -1, "CheckSwitch without a detector");
+  check(callInt(e::Ready_Time_Chk) == 0, "Ready_Time_Chk without a detector");
+  check(callInt(e::RunforDetector, 7) == 7, "RunforDetector without a detector returns the command");
+  check(callPath(e::LoadPixelMap, "hand.pixelmap") == 0, "LoadPixelMap without a detector");
+  check(callPath(e::LoadGainMap, "hand.gainmap") == 0, "LoadGainMap without a detector");
+  check(callFrame(e::SaveRawImage) == nullptr, "SaveRawImage without a detector");
+  check(callInt(e::CheckInterface) == -1, "CheckInterface without a detector");
+  check(callInt(e::GetTemperature) == -1, "GetTemperature without a detector");
+  check(callInt(e::GetSwitchMsg, 3) == 0, "GetSwitchMsg without a detector");
+  check(callInt(e::Init_Comm) == -1, "Init_Comm without a detector");
+  check(callInt(e::GetMsgLength) == -1, "GetMsgLength without a detector");
+  check(callPath(e::SavePixelMap, "none.pixelmap") == -1, "SavePixelMap without a detector");
+  check(callPath(e::SaveGainMap, "none.gainmap") == -1, "SaveGainMap without a detector");
   check(callCalibration(frame, 0, 1) == -1, "Map_Calibration without a detector");
-  check(callFrame(kGetImagePtr) == nullptr, "GetImagePtr without a detector");
-  check(callInt(kCalibrationMode, 1) == -1, "CalibrationMode without a detector");
+  check(callFrame(e::GetImagePtr) == nullptr, "GetImagePtr without a detector");
+  check(callInt(e::CalibrationMode, 1) == -1, "CalibrationMode without a detector");
   check(g_sim.callCount() == 0, "no grabber call without a detector");
   check(!exists("none.pixelmap") && !exists("none.gainmap"), "no file written without a detector");
 }
@@ -411,17 +429,17 @@ void controlMessages() {
   message[11] = 30;  // 25 degrees
   message[12] = 'g';
   g_sim.pushMessage(message, sizeof message);
-  check(callInt(kCheckSwitch) == 1, "CheckSwitch reads a message");
-  check(callInt(kGetSwitchMsg, 0) == 1 && callInt(kGetSwitchMsg, 1) == 2 && callInt(kGetSwitchMsg, 2) == 3,
+  check(callInt(e::CheckSwitch) == 1, "CheckSwitch reads a message");
+  check(callInt(e::GetSwitchMsg, 0) == 1 && callInt(e::GetSwitchMsg, 1) == 2 && callInt(e::GetSwitchMsg, 2) == 3,
         "switch codes v, s, u decode to 1, 2, 3");
-  check(callInt(kGetSwitchMsg, 10) == 0 && callInt(kGetTemperature) == 25, "temperature frame decodes");
-  check(callInt(kGetSwitchMsg, 64) == 0 && callInt(kGetSwitchMsg, -1) == 0, "index outside the message");
-  check(callInt(kInitComm) == 1, "Init_Comm drains the channel");
+  check(callInt(e::GetSwitchMsg, 10) == 0 && callInt(e::GetTemperature) == 25, "temperature frame decodes");
+  check(callInt(e::GetSwitchMsg, 64) == 0 && callInt(e::GetSwitchMsg, -1) == 0, "index outside the message");
+  check(callInt(e::Init_Comm) == 1, "Init_Comm drains the channel");
 }
 
 void calibrationSeries() {
   constexpr int kFlats = 4;
-  check(callInt(kCalibrationMode, 1) == 1, "calibration mode on");
+  check(callInt(e::CalibrationMode, 1) == 1, "calibration mode on");
   check(callCalibration(nullptr, 0, kFlats) == 0, "Map_Calibration refuses a null frame");
   std::uint64_t hash = 0xCBF29CE484222325ull;
   for (int k = 0; k < kFlats; ++k) {
@@ -433,19 +451,19 @@ void calibrationSeries() {
 
   // Saved twice: the second save replaces the first file in one step.
   for (int round = 0; round < 2; ++round) {
-    check(callPath(kSavePixelMap, "calibrated.pixelmap") == 1, "SavePixelMap");
-    check(callPath(kSaveGainMap, "calibrated.gainmap") == 1, "SaveGainMap");
+    check(callPath(e::SavePixelMap, "calibrated.pixelmap") == 1, "SavePixelMap");
+    check(callPath(e::SaveGainMap, "calibrated.gainmap") == 1, "SaveGainMap");
   }
-  check(!exists("calibrated.pixelmap.tmp") && !exists("calibrated.gainmap.tmp"), "no temporary left behind");
-  check(callPath(kSavePixelMap, "no-such-folder/x.pixelmap") == 0, "SavePixelMap into a missing folder fails");
-  check(callPath(kSaveGainMap, nullptr) == 0, "SaveGainMap with a null path fails");
+  check(temporariesLeft() == 0, "no temporary left behind");
+  check(callPath(e::SavePixelMap, "no-such-folder/x.pixelmap") == 0, "SavePixelMap into a missing folder fails");
+  check(callPath(e::SaveGainMap, nullptr) == 0, "SaveGainMap with a null path fails");
   const std::vector<std::uint8_t> pixelFile = readFile("calibrated.pixelmap");
   const std::vector<std::uint8_t> gainFile = readFile("calibrated.gainmap");
   check(static_cast<long>(pixelFile.size()) == kPixelMapBytes, "pixel-map file size");
   check(static_cast<long>(gainFile.size()) == kGainMapBytes, "gain-map file size");
   report("calibrated-pixel-map-file", fnv1a(pixelFile.data(), pixelFile.size()));
   report("calibrated-gain-map-file", fnv1a(gainFile.data(), gainFile.size()));
-  check(callInt(kCalibrationMode, 0) == 0, "calibration mode off");
+  check(callInt(e::CalibrationMode, 0) == 0, "calibration mode off");
 }
 
 void capturesWithLoadedMaps() {
@@ -453,47 +471,47 @@ void capturesWithLoadedMaps() {
   const std::vector<std::uint8_t> gainMap = handMadeGainMap();
   check(writeFile("hand.pixelmap", pixelMap.data(), pixelMap.size()), "write hand.pixelmap");
   check(writeFile("hand.gainmap", gainMap.data(), gainMap.size()), "write hand.gainmap");
-  check(callPath(kLoadPixelMap, "hand.pixelmap") == 1, "LoadPixelMap hand.pixelmap");
-  check(callPath(kLoadGainMap, "hand.gainmap") == 1, "LoadGainMap hand.gainmap");
-  check(callPath(kLoadPixelMap, "hand.gainmap") == 0, "LoadPixelMap refuses a file of the wrong size");
-  check(callPath(kLoadGainMap, "missing.gainmap") == 0, "LoadGainMap refuses a missing file");
-  check(callPath(kLoadPixelMap, nullptr) == 0, "LoadPixelMap refuses a null path");
+  check(callPath(e::LoadPixelMap, "hand.pixelmap") == 1, "LoadPixelMap hand.pixelmap");
+  check(callPath(e::LoadGainMap, "hand.gainmap") == 1, "LoadGainMap hand.gainmap");
+  check(callPath(e::LoadPixelMap, "hand.gainmap") == 0, "LoadPixelMap refuses a file of the wrong size");
+  check(callPath(e::LoadGainMap, "missing.gainmap") == 0, "LoadGainMap refuses a missing file");
+  check(callPath(e::LoadPixelMap, nullptr) == 0, "LoadPixelMap refuses a null path");
 
   const std::vector<std::uint16_t> scene = sceneFrame();
   report("scene-input", fnv1a(scene.data(), scene.size() * 2));
   capture(scene, "capture-hand-made-maps");
 
-  check(callPath(kLoadPixelMap, "calibrated.pixelmap") == 1, "LoadPixelMap calibrated.pixelmap");
-  check(callPath(kLoadGainMap, "calibrated.gainmap") == 1, "LoadGainMap calibrated.gainmap");
+  check(callPath(e::LoadPixelMap, "calibrated.pixelmap") == 1, "LoadPixelMap calibrated.pixelmap");
+  check(callPath(e::LoadGainMap, "calibrated.gainmap") == 1, "LoadGainMap calibrated.gainmap");
   capture(scene, "capture-calibrated-maps");
-  const unsigned short* image = callFrame(kGetImagePtr);
+  const unsigned short* image = callFrame(e::GetImagePtr);
   if (image != nullptr) {
     check(writeFile("corrected.raw", image, static_cast<std::size_t>(kPixels) * 2), "write corrected.raw");
   }
 
-  check(callInt(kCalibrationMode, 1) == 1, "calibration mode on");
+  check(callInt(e::CalibrationMode, 1) == 1, "calibration mode on");
   capture(scene, "capture-calibration-mode");
-  check(callInt(kCalibrationMode, 0) == 0, "calibration mode off");
+  check(callInt(e::CalibrationMode, 0) == 0, "calibration mode off");
 }
 
 void readyTime() {
-  check(callInt(kRunforDetector, 3) == 1, "stop command");
-  check(callInt(kRunforDetector, 1) == 1, "ready command");
+  check(callInt(e::RunforDetector, 3) == 1, "stop command");
+  check(callInt(e::RunforDetector, 1) == 1, "ready command");
   std::string answers;
-  for (int i = 0; i < 6; ++i) answers += std::to_string(callInt(kReadyTimeChk));
+  for (int i = 0; i < 6; ++i) answers += std::to_string(callInt(e::Ready_Time_Chk));
   check(answers == "111101", "Ready_Time_Chk ends the ready state on the fifth call, got " + answers);
-  check(callInt(kRunforDetector, 99) == 0, "unknown command");
+  check(callInt(e::RunforDetector, 99) == 0, "unknown command");
 }
 
 // Compiler-generated calls through the typed (stdcall on 32-bit x86) pointers.
 void typedPointers() {
-  const auto allocate = reinterpret_cast<IntNone>(g_export[kSysAllocation]);
-  const auto release = reinterpret_cast<IntNone>(g_export[kSysFree]);
-  const auto getImage = reinterpret_cast<FrameNone>(g_export[kGetImagePtr]);
-  const auto saveRaw = reinterpret_cast<FrameNone>(g_export[kSaveRawImage]);
-  const auto mode = reinterpret_cast<IntInt>(g_export[kCalibrationMode]);
-  const auto load = reinterpret_cast<IntPath>(g_export[kLoadPixelMap]);
-  const auto calibrate = reinterpret_cast<IntCalibration>(g_export[kMapCalibration]);
+  const auto allocate = reinterpret_cast<IntNone>(g_export[e::Sys_Allocation_N47]);
+  const auto release = reinterpret_cast<IntNone>(g_export[e::Sys_Free]);
+  const auto getImage = reinterpret_cast<FrameNone>(g_export[e::GetImagePtr]);
+  const auto saveRaw = reinterpret_cast<FrameNone>(g_export[e::SaveRawImage]);
+  const auto mode = reinterpret_cast<IntInt>(g_export[e::CalibrationMode]);
+  const auto load = reinterpret_cast<IntPath>(g_export[e::LoadPixelMap]);
+  const auto calibrate = reinterpret_cast<IntCalibration>(g_export[e::Map_Calibration]);
   check(allocate() == 1, "typed: a fresh detector after Sys_Free");
   check(getImage() != nullptr && getImage() == saveRaw(), "typed: GetImagePtr and SaveRawImage agree");
   check(mode(1) == 1 && mode(5) == 5 && mode(0) == 0, "typed: CalibrationMode");
@@ -538,19 +556,19 @@ int main(int argc, char** argv) {
   if (!ready) return 1;
 
   noDetectorAnswers();
-  check(callInt(kSysAllocation) == 1, "Sys_Allocation_N47 creates the detector");
-  check(callInt(kSysAllocation) == -1, "a second Sys_Allocation_N47 is refused");
-  check(callInt(kCheckInterface) == 1, "the device opened");
-  check(callInt(kGetMsgLength) == 64, "message length");
-  check(callFrame(kGetImagePtr) != nullptr && callFrame(kGetImagePtr) == callFrame(kSaveRawImage),
+  check(callInt(e::Sys_Allocation_N47) == 1, "Sys_Allocation_N47 creates the detector");
+  check(callInt(e::Sys_Allocation_N47) == -1, "a second Sys_Allocation_N47 is refused");
+  check(callInt(e::CheckInterface) == 1, "the device opened");
+  check(callInt(e::GetMsgLength) == 64, "message length");
+  check(callFrame(e::GetImagePtr) != nullptr && callFrame(e::GetImagePtr) == callFrame(e::SaveRawImage),
         "SaveRawImage is GetImagePtr");
   controlMessages();
   calibrationSeries();
   capturesWithLoadedMaps();
   readyTime();
-  check(callInt(kSysFree) == 1, "Sys_Free destroys the detector");
-  check(callInt(kSysFree) == -1, "a second Sys_Free finds none");
-  check(callFrame(kGetImagePtr) == nullptr, "no image after Sys_Free");
+  check(callInt(e::Sys_Free) == 1, "Sys_Free destroys the detector");
+  check(callInt(e::Sys_Free) == -1, "a second Sys_Free finds none");
+  check(callFrame(e::GetImagePtr) == nullptr, "no image after Sys_Free");
   typedPointers();
 
   std::fprintf(stderr, "%d checks, %d failed\n", g_checks, g_failures);

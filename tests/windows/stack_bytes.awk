@@ -1,9 +1,9 @@
 # Checks the export table and the calling convention of the 32-bit Windows driver DLL.
 #
 #   objdump -p DLL > headers.txt; objdump -d DLL > code.txt
-#   awk -f stack_bytes.awk headers.txt code.txt
+#   awk -v table=src/api/exports.csv -f stack_bytes.awk headers.txt code.txt
 #
-# From the headers: exactly the 18 names below, each at its ordinal, nothing else exported
+# From the headers: exactly the names of the table, each at its ordinal, nothing else exported
 # (no decorated Name@N duplicates). From the code: each export's address is its stdcall
 # function (_Name@N), and every return reachable from it, directly or through tail jumps into
 # other functions, removes the export's argument bytes from the stack (ret $N; plain ret for
@@ -38,17 +38,17 @@ function reach(name, depth,    list, n, i) {
 
 BEGIN {
   # name, ordinal, argument bytes: the contract with the application.
-  split("Sys_Free:1:0 CheckSwitch:2:0 Ready_Time_Chk:3:0 RunforDetector:4:4 " \
-        "LoadPixelMap:5:4 LoadGainMap:6:4 SaveRawImage:7:0 Sys_Allocation_N47:8:0 " \
-        "CheckInterface:9:0 GetTemperature:10:0 GetSwitchMsg:11:4 Init_Comm:12:0 " \
-        "GetMsgLength:13:0 SavePixelMap:14:4 SaveGainMap:15:4 Map_Calibration:16:12 " \
-        "GetImagePtr:17:0 CalibrationMode:18:4", table, " ")
-  for (i = 1; i <= 18; i++) {
-    split(table[i], field, ":")
-    order[i] = field[1]
+  if (table == "") { fail("no export table given (-v table=FILE)"); exit 1 }
+  wanted = 0
+  while ((getline line < table) > 0) {
+    if (line ~ /^name,/) continue
+    split(line, field, ",")
+    order[++wanted] = field[1]
     wantOrdinal[field[1]] = field[2] + 0
     wantBytes[field[1]] = field[3] + 0
   }
+  close(table)
+  if (wanted == 0) { fail("no exports in " table); exit 1 }
   section = ""
 }
 
@@ -97,12 +97,12 @@ current != "" && /^ *[0-9a-f]+:\t/ {
 }
 
 END {
-  if (exportCount != 18) fail("the DLL exports " exportCount " names, not 18")
+  if (exportCount != wanted) fail("the DLL exports " exportCount " names, not " wanted)
   for (name in builtOrdinal) {
     if (!(name in wantOrdinal)) fail("unexpected export " name)
   }
   printf "%-20s %-8s %s\n", "export", "ordinal", "stack bytes"
-  for (i = 1; i <= 18; i++) {
+  for (i = 1; i <= wanted; i++) {
     name = order[i]
     if (!(name in builtOrdinal)) { fail(name " is not exported"); continue }
     if (builtOrdinal[name] != wantOrdinal[name]) {

@@ -20,6 +20,7 @@ void runCalibrate(const std::vector<std::string>& flats, const std::string& pixe
 struct CorrectOptions {
   std::string input, output, pixelMap, gainMap;
   bool calibrationMode = false;
+  std::optional<double> windowLow, windowHigh;  // PNG output only
 };
 void runCorrect(const CorrectOptions& options);
 
@@ -33,10 +34,22 @@ struct SimulateOptions {
   std::string scene, output, idealOutput;
   unsigned seed = 47;
   double dose = 4000.0;
+  std::optional<int> frames;  // a series: OUT_000.raw, OUT_001.raw, ...
 };
 void runSimulate(const SimulateOptions& options);
 
-// Progress on one line of the terminal ("calibrating 3/8"), ended by finishProgress().
+struct AcquireOptions {
+  std::string output, pixelMap, gainMap;
+  std::string scene = "flat";
+  unsigned seed = 47;
+  double dose = 4000.0;
+  int frames = 1;
+  bool calibrationMode = false;
+};
+void runAcquire(const AcquireOptions& options);
+
+// Progress after each finished step ("calibrating 3/8"): redrawn on one line when standard
+// error is a terminal (ended by finishProgress()), else one line a step.
 void showProgress(const std::string& what, int done, int total);
 void finishProgress();
 

@@ -1,6 +1,7 @@
 // The main job: the whole road through the library's exports against the simulated detector,
 // with pictures and a report of what the calibration found and what the correction achieved.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "detector_session.h"
 #include "image_io.h"
 #include "map_analysis.h"
+#include "picture_text.h"
 #include "n47sim/model_control.h"
 #include "tavrin_n47.h"
 
@@ -135,7 +137,12 @@ struct Report {
   double flatBefore = 0, flatAfter = 0;
   long outliersBefore = 0, outliersAfter = 0;
   Timing timing;
+  // How the pictures were windowed, for their captions.
+  Window phantomRawWindow, phantomCorrectedWindow, flatRawWindow, flatCorrectedWindow;
+  double flatRawMedian = 0, flatCorrectedMedian = 0;
 };
+
+constexpr double kFlatWindow = 0.10;  // the before/after flat: median -+ 10 %
 
 std::string percent(long part, long whole) {
   std::ostringstream out;
@@ -171,24 +178,150 @@ std::string textReport(const Report& report) {
   return out.str();
 }
 
-std::string htmlReport(const Report& report) {
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '&') out += "&amp;";
+    else if (c == '"') out += "&quot;";
+    else out += c;
+  }
+  return out;
+}
+
+std::string fixed(double value, int decimals) {
+  std::ostringstream out;
+  out.precision(decimals);
+  out << std::fixed << value;
+  return out.str();
+}
+
+std::string windowText(const Window& window) { return fixed(window.low, 0) + " to " + fixed(window.high, 0); }
+
+// A table: the first row is the heading; cells that read as numbers are right-aligned.
+std::string table(const std::vector<std::vector<std::string>>& rows) {
+  std::ostringstream out;
+  out << "<table>\n";
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    out << "<tr>";
+    for (const std::string& cell : rows[r]) {
+      const bool number = !cell.empty() && (std::isdigit(static_cast<unsigned char>(cell[0])) || cell[0] == '-');
+      if (r == 0) out << "<th>" << escaped(cell) << "</th>";
+      else out << (number ? "<td class=\"n\">" : "<td>") << escaped(cell) << "</td>";
+    }
+    out << "</tr>\n";
+  }
+  out << "</table>\n";
+  return out.str();
+}
+
+std::string figure(const char* file, const std::string& title, const std::string& caption) {
+  return "<figure><h3>" + escaped(title) + "</h3><img src=\"" + file + "\">\n<figcaption>" + escaped(caption) +
+         "</figcaption></figure>\n";
+}
+
+std::string htmlReport(const Report& report, const std::string& folder) {
   std::ostringstream out;
   out << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>N47 demo</title>\n"
          "<style>body{font-family:sans-serif;max-width:70em;margin:2em auto}img{max-width:100%;border:1px solid #888}"
-         "pre{background:#f4f4f4;padding:1em}</style></head><body>\n"
-         "<h1>N47 simulated-detector demo</h1>\n"
-         "<h2>Phantom: raw (left) and corrected (right)</h2><img src=\"phantom_before_after.png\">\n"
-         "<h2>Flat exposure: raw (left) and corrected (right)</h2><img src=\"flat_before_after.png\">\n"
-         "<h2>Calibrated defect map</h2><img src=\"defect_map.png\">\n"
-         "<h2>Calibrated gain map (blue below 1, red above)</h2><img src=\"gain_map.png\">\n"
-         "<h2>Figures</h2><pre>";
-  for (char c : textReport(report)) {
-    if (c == '<') out << "&lt;";
-    else if (c == '>') out << "&gt;";
-    else if (c == '&') out << "&amp;";
-    else out << c;
+         "table{border-collapse:collapse;margin:0.5em 0 1.5em}th,td{border:1px solid #bbb;padding:0.2em 0.7em}"
+         "th{background:#eee;text-align:left}td.n{text-align:right;font-variant-numeric:tabular-nums}"
+         "figure{margin:1em 0 2em}figcaption{color:#333;margin-top:0.3em}</style></head><body>\n"
+         "<h1>N47 simulated-detector demo</h1>\n";
+  out << "<p>Seed " << report.seed << ", calibration series of " << report.flats << " flats. Detector temperature "
+      << report.temperature << " C; switch codes seen while draining: " << report.switchCodes << ".</p>\n";
+
+  out << "<h2>Pictures</h2>\n"
+      << figure("phantom_before_after.png", "Phantom: raw (left) and corrected (right)",
+                "Each half in its own automatic window, its 0.5 % point black and its 99.5 % point white: raw " +
+                    windowText(report.phantomRawWindow) + ", corrected " + windowText(report.phantomCorrectedWindow) +
+                    " counts.")
+      << figure("flat_before_after.png", "Flat exposure: raw (left) and corrected (right)",
+                "Both halves in one relative window, each from its own median -10 % (black) to +10 % (white): raw median " +
+                    fixed(report.flatRawMedian, 0) + " (" + windowText(report.flatRawWindow) + "), corrected median " +
+                    fixed(report.flatCorrectedMedian, 0) + " (" + windowText(report.flatCorrectedWindow) +
+                    " counts); the same grey step means the same relative deviation on both sides.")
+      << figure("defect_map.png", "Calibrated defect map",
+                "Not windowed: one pixel a map cell, colours by code as the legend under the map says; cyan rings mark "
+                "single cells and small groups, red bars the ends of marked rows and columns.")
+      << figure("gain_map.png", "Calibrated gain map",
+                "Not windowed: colours from gain 0.80 (blue) through 1.00 (white) to 1.20 (red), clamped beyond; black where the "
+                "gain is 0 or not finite. The colour bar is under the map.");
+
+  const auto size = [&](const char* name) {
+    std::error_code error;
+    const auto bytes = fs::file_size(fs::path(folder) / name, error);
+    return error ? std::string("-") : std::to_string(bytes);
+  };
+  out << "<h2>Files</h2>\n<table>\n<tr><th>File</th><th>What it holds</th><th>Bytes</th></tr>\n";
+  const std::pair<const char*, const char*> files[] = {
+      {"phantom_raw.raw", "the phantom as the detector delivered it (2048 x 1536, 16-bit little-endian)"},
+      {"phantom_corrected.raw", "the phantom after correction"},
+      {"phantom_raw.tif", "the raw phantom as a 16-bit TIFF"},
+      {"phantom_corrected.tif", "the corrected phantom as a 16-bit TIFF"},
+      {"pixel_map.raw", "the calibrated pixel map"},
+      {"gain_map.raw", "the calibrated gain map (little-endian floats)"},
+      {"report.txt", "this report as text"},
+  };
+  for (const auto& [name, what] : files) {
+    out << "<tr><td><a href=\"" << name << "\">" << name << "</a></td><td>" << escaped(what) << "</td><td class=\"n\">"
+        << size(name) << "</td></tr>\n";
   }
-  out << "</pre></body></html>\n";
+  out << "</table>\n";
+
+  out << "<h2>Defects found, against the simulator's ground truth (pixels)</h2>\n";
+  std::vector<std::vector<std::string>> rows{{"Kind", "In the simulator", "In the map", "Found", "Repaired in a corrected flat", "Repaired"}};
+  for (const auto& [kind, counts] : report.detection.byKind) {
+    rows.push_back({kindName(kind), std::to_string(counts.total), std::to_string(counts.found),
+                    percent(counts.found, counts.total), std::to_string(counts.repaired),
+                    percent(counts.repaired, counts.total)});
+  }
+  const long total = report.detection.found + report.detection.missed;
+  rows.push_back({"all", std::to_string(total), std::to_string(report.detection.found),
+                  percent(report.detection.found, total), "", ""});
+  out << table(rows) << "<p>Good pixels marked as well: " << report.detection.falseMarks
+      << ". Isolated dead and hot pixels rarely reach the map: the impulse filter removes them from every frame, "
+         "the calibration flats included.</p>\n";
+
+  const PixelMapStats& map = report.mapStats;
+  long defective = 0;
+  for (int code = 1; code < 256; ++code) defective += map.byCode[code];
+  rows = {{"Calibrated pixel map", "Value"}, {"good cells", std::to_string(map.byCode[0])}, {"defective cells", std::to_string(defective)}};
+  for (int code = 1; code < 256; ++code)
+    if (map.byCode[code] != 0) rows.push_back({"cells of code " + std::to_string(code), std::to_string(map.byCode[code])});
+  rows.push_back({"marked rows (repaired as lines)", std::to_string(map.markedRows) + ": " + listLines(map.markedRowList)});
+  rows.push_back({"marked columns (repaired as lines)", std::to_string(map.markedColumns) + ": " + listLines(map.markedColumnList)});
+  rows.push_back({"rows of defective cells (over half the row)",
+                  std::to_string(map.defectiveCellRows.size()) + ": " + listLines(map.defectiveCellRows)});
+  rows.push_back({"columns of defective cells (over half the column)",
+                  std::to_string(map.defectiveCellColumns.size()) + ": " + listLines(map.defectiveCellColumns)});
+  rows.push_back({"clusters (2 or more touching cells)", std::to_string(map.clusters)});
+  rows.push_back({"largest cluster (cells)", std::to_string(map.largestCluster)});
+  out << "<h2>Calibrated pixel map</h2>\n" << table(rows);
+
+  const GainStats& gain = report.gain;
+  out << "<h2>Calibrated gain map</h2>\n"
+      << table({{"Mean", "Deviation", "Minimum", "Maximum", "Zero gains", "Not finite"},
+                {fixed(gain.mean, 4), fixed(gain.deviation, 4), fixed(gain.minimum, 4), fixed(gain.maximum, 4),
+                 std::to_string(gain.zeros), std::to_string(gain.notFinite)}});
+  const long peak = std::max<long>(1, *std::max_element(gain.histogram.begin(), gain.histogram.end()));
+  out << "<table>\n<tr><th>Gain</th><th>Pixels</th><th></th></tr>\n";
+  for (int bin = 0; bin < static_cast<int>(gain.histogram.size()); ++bin) {
+    const std::string range = bin == 0 ? "below 0.55" : bin == 19 ? "1.45 and above" : fixed(0.5 + 0.05 * bin, 2) + " to " + fixed(0.55 + 0.05 * bin, 2);
+    out << "<tr><td>" << range << "</td><td class=\"n\">" << gain.histogram[static_cast<std::size_t>(bin)]
+        << "</td><td><div style=\"background:#46a;height:0.8em;width:"
+        << fixed(20.0 * static_cast<double>(gain.histogram[static_cast<std::size_t>(bin)]) / peak, 2) << "em\"></div></td></tr>\n";
+  }
+  out << "</table>\n";
+
+  out << "<h2>Flat field</h2>\n"
+      << table({{"Clear of the margin", "Raw", "Corrected"},
+                {"non-uniformity (RMS)", fixed(report.flatBefore, 2) + " %", fixed(report.flatAfter, 2) + " %"},
+                {"pixels more than 10 % from the median", std::to_string(report.outliersBefore), std::to_string(report.outliersAfter)}});
+  rows = {{"Step", "Milliseconds"}};
+  for (const auto& [name, ms] : report.timing.steps) rows.push_back({name, fixed(ms, 2)});
+  out << "<h2>Time per step</h2>\n" << table(rows) << "</body></html>\n";
   return out.str();
 }
 
@@ -225,13 +358,13 @@ void runDemo(const DemoOptions& options) {
   n47sim_model_set_scene(N47SIM_SCENE_FLAT, kFlatDose);
   double captureMs = 0, calibrateMs = 0;
   for (int index = 0; index < options.flats; ++index) {
-    showProgress("calibration series: flat", index + 1, options.flats);
     start = Clock::now();
     const Frame flat = session.acquire();
     captureMs += millisecondsSince(start);
     start = Clock::now();
     session.calibrate(flat, index, options.flats);
     calibrateMs += millisecondsSince(start);
+    showProgress("calibration series: flat", index + 1, options.flats);
   }
   finishProgress();
   report.timing.add("capture and calibration-mode correction, per flat", captureMs / options.flats);
@@ -270,16 +403,35 @@ void runDemo(const DemoOptions& options) {
   std::cerr << "writing pictures and the report to " << options.outputFolder << "\n";
   writeRawFrame(file("phantom_raw.raw"), raw);
   writeRawFrame(file("phantom_corrected.raw"), phantomCorrected);
-  writeTiff16(file("phantom_raw.tif"), raw);
-  writeTiff16(file("phantom_corrected.tif"), phantomCorrected);
-  const Window window = autoWindow(phantomCorrected);
-  writePng(file("phantom_before_after.png"), sideBySide(toGrey(raw, autoWindow(raw)), toGrey(phantomCorrected, window), 2));
+  const std::string seedText = "seed " + std::to_string(options.seed);
+  writeTiff16(file("phantom_raw.tif"), raw, "raw phantom frame as the simulated detector delivered it; " + seedText);
+  writeTiff16(file("phantom_corrected.tif"), phantomCorrected,
+              "corrected phantom frame; pixel map and gain map from a calibration series of " +
+                  std::to_string(options.flats) + " flats; normal mode (impulse filter, defect repair, gain, border mask); " +
+                  seedText);
+  report.phantomRawWindow = autoWindow(raw);
+  report.phantomCorrectedWindow = autoWindow(phantomCorrected);
+  writePng(file("phantom_before_after.png"), sideBySide(toGrey(raw, report.phantomRawWindow),
+                                                        toGrey(phantomCorrected, report.phantomCorrectedWindow), 2));
+  // Each half in its own automatic window would stretch the corrected flat's small residue
+  // to full contrast; one relative window shows how much flatter it really is.
+  report.flatRawMedian = innerMedian(flatRaw);
+  report.flatCorrectedMedian = innerMedian(flatCorrected);
+  report.flatRawWindow = medianWindow(flatRaw, kFlatWindow);
+  report.flatCorrectedWindow = medianWindow(flatCorrected, kFlatWindow);
+  const Picture flats = sideBySide(toGrey(flatRaw, report.flatRawWindow), toGrey(flatCorrected, report.flatCorrectedWindow), 2);
   writePng(file("flat_before_after.png"),
-           sideBySide(toGrey(flatRaw, autoWindow(flatRaw)), toGrey(flatCorrected, autoWindow(flatCorrected)), 2));
+           withCaption(flats,
+                       {"raw (left) and corrected (right), one window: black at the median -10 %, white at +10 %",
+                        "raw median " + std::to_string(std::lround(report.flatRawMedian)) + " (" +
+                            windowText(report.flatRawWindow) + "), corrected median " +
+                            std::to_string(std::lround(report.flatCorrectedMedian)) + " (" +
+                            windowText(report.flatCorrectedWindow) + ")"},
+                       3));
   writePng(file("defect_map.png"), renderPixelMap(pixelMap));
   writePng(file("gain_map.png"), renderGainMap(gainMap));
   writeText(file("report.txt"), textReport(report));
-  writeText(file("report.html"), htmlReport(report));
+  writeText(file("report.html"), htmlReport(report, options.outputFolder));
   std::cout << textReport(report) << "\nreport: " << file("report.html") << "\n";
 }
 

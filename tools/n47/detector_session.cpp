@@ -24,6 +24,13 @@ Frame DetectorSession::acquire() {
 
 void DetectorSession::setCalibrationMode(bool on) { CalibrationMode(on ? 1 : 0); }
 
+int DetectorSession::readTemperature() {
+  CheckSwitch();
+  // The library decodes the temperature frame while it reads the message's bytes.
+  for (int i = 0; i < GetMsgLength(); ++i) GetSwitchMsg(i);
+  return GetTemperature();
+}
+
 void DetectorSession::loadPixelMap(const std::string& path) {
   if (LoadPixelMap(path.c_str()) != 1) {
     throw std::runtime_error(path + ": not a pixel-map file (3,149,313 bytes) that can be read");

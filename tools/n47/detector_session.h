@@ -16,6 +16,8 @@ class DetectorSession {
   // Ready, acquire, and a copy of the corrected frame. Throws when no frame came.
   Frame acquire();
   void setCalibrationMode(bool on);
+  // Reads the next control message and returns the temperature the library decoded.
+  int readTemperature();
   void loadPixelMap(const std::string& path);
   void loadGainMap(const std::string& path);
   void savePixelMap(const std::string& path);

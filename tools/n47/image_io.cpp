@@ -11,6 +11,7 @@
 
 #include "platform/file_replacement.h"
 #include "platform/read_whole_file.h"
+#include "tavrin_n47.h"
 
 namespace n47tool {
 namespace {
@@ -105,52 +106,163 @@ void writeRawFrame(const std::string& path, const Frame& frame) {
   });
 }
 
-void writeTiff16(const std::string& path, const Frame& frame, int width, int height) {
+namespace {
+
+// libtiff prints its own warnings and errors to stderr; n47 reports every failure itself.
+void quietTiff() {
+  static const bool quiet = [] {
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
+    return true;
+  }();
+  (void)quiet;
+}
+
+}  // namespace
+
+void writeTiffPages(const std::string& path, int pages, const PageSource& page) {
+  quietTiff();
   writeReplacing(path, [&](n47::FileReplacement& file) {
+    // libtiff links each page to the one before by reading back that page's directory: the
+    // replacement's temporary is open for reading too.
     TIFF* tiff = TIFFFdOpen(duplicateOf(file, path), path.c_str(), "w");
     if (tiff == nullptr) throw failure(path, "cannot be written");
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 64);
+    const std::string software = "n47 " N47_VERSION_STRING;
+    Frame frame(kPixels);
+    std::string description;
     bool ok = true;
-    std::vector<std::uint16_t> row(static_cast<std::size_t>(width));
-    for (int r = 0; r < height && ok; ++r) {
-      std::copy_n(frame.begin() + static_cast<std::ptrdiff_t>(r) * width, width, row.begin());
-      ok = TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(r), 0) == 1;
+    try {
+      for (int index = 0; index < pages && ok; ++index) {
+        page(index, frame, description);
+        if (frame.size() != kPixels) throw failure(path, "a page is not a whole frame");
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, kWidth);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, kHeight);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 64);
+        TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
+        TIFFSetField(tiff, TIFFTAG_SOFTWARE, software.c_str());
+        if (pages > 1) {
+          TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+          TIFFSetField(tiff, TIFFTAG_PAGENUMBER, index, pages);
+        }
+        std::vector<std::uint16_t> row(kWidth);
+        for (int r = 0; r < kHeight && ok; ++r) {
+          std::copy_n(frame.begin() + static_cast<std::ptrdiff_t>(r) * kWidth, kWidth, row.begin());
+          ok = TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(r), 0) == 1;
+        }
+        ok = ok && TIFFWriteDirectory(tiff) == 1;
+      }
+    } catch (...) {
+      TIFFClose(tiff);
+      throw;
     }
     TIFFClose(tiff);
     if (!ok) throw failure(path, "cannot be written");
   });
 }
 
-Frame readTiff16(const std::string& path, int& width, int& height) {
-  TIFF* tiff = TIFFOpen(path.c_str(), "r");
-  if (tiff == nullptr) throw failure(path, "not a readable TIFF file");
+void writeTiff16(const std::string& path, const Frame& frame, const std::string& description) {
+  writeTiffPages(path, 1, [&](int, Frame& page, std::string& text) {
+    page = frame;
+    text = description;
+  });
+}
+
+bool isTiffPath(const std::string& path) {
+  const std::string extension = extensionOf(path);
+  return extension == ".tif" || extension == ".tiff";
+}
+
+namespace {
+
+struct TiffFile {
+  TIFF* tiff = nullptr;
+  explicit TiffFile(const std::string& path) {
+    quietTiff();
+    tiff = TIFFOpen(path.c_str(), "r");
+    if (tiff == nullptr) throw failure(path, "not a readable TIFF file");
+  }
+  ~TiffFile() { TIFFClose(tiff); }
+  TiffFile(const TiffFile&) = delete;
+  TiffFile& operator=(const TiffFile&) = delete;
+};
+
+std::string textTag(TIFF* tiff, ttag_t tag) {
+  const char* text = nullptr;
+  return TIFFGetField(tiff, tag, &text) == 1 && text != nullptr ? text : "";
+}
+
+// Reads the current page after checking that it is plain 16-bit grey in strips, so that the
+// scanline reader can take it; the size is checked before anything is allocated.
+Frame readPage(TIFF* tiff, const std::string& path, std::uint32_t maxWidth, std::uint32_t maxHeight, int& width,
+               int& height) {
   std::uint32_t w = 0, h = 0;
-  std::uint16_t bits = 0, samples = 1;
+  std::uint16_t bits = 0, samples = 1, format = SAMPLEFORMAT_UINT, photometric = 0;
   TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w);
   TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
-  TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
   TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  if (bits != 16 || samples != 1) {
-    TIFFClose(tiff);
-    throw failure(path, "not a 16-bit greyscale TIFF");
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+  TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+  if (bits != 16 || samples != 1 || format != SAMPLEFORMAT_UINT || photometric != PHOTOMETRIC_MINISBLACK) {
+    throw failure(path, "not a 16-bit greyscale TIFF (" + std::to_string(bits) + " bits, " + std::to_string(samples) +
+                            " samples per pixel)");
+  }
+  if (TIFFIsTiled(tiff)) throw failure(path, "a tiled TIFF; n47 reads TIFFs written in strips");
+  if (w == 0 || h == 0 || w > maxWidth || h > maxHeight) {
+    throw failure(path, std::to_string(w) + " x " + std::to_string(h) + " pixels; a frame has " +
+                            std::to_string(kWidth) + " x " + std::to_string(kHeight));
   }
   Frame frame(static_cast<std::size_t>(w) * h);
   for (std::uint32_t r = 0; r < h; ++r) {
     if (TIFFReadScanline(tiff, frame.data() + static_cast<std::size_t>(r) * w, r, 0) != 1) {
-      TIFFClose(tiff);
-      throw failure(path, "truncated TIFF");
+      throw failure(path, "truncated or unreadable TIFF");
     }
   }
-  TIFFClose(tiff);
   width = static_cast<int>(w);
   height = static_cast<int>(h);
+  return frame;
+}
+
+}  // namespace
+
+Frame readTiff16(const std::string& path, int& width, int& height) {
+  TiffFile file(path);
+  return readPage(file.tiff, path, 65535, 65535, width, height);
+}
+
+TiffInfo readTiffInfo(const std::string& path, int page) {
+  TiffFile file(path);
+  TiffInfo info;
+  info.pages = static_cast<int>(TIFFNumberOfDirectories(file.tiff));
+  if (page < 0 || page >= info.pages || TIFFSetDirectory(file.tiff, static_cast<tdir_t>(page)) != 1) {
+    throw failure(path, "has no page " + std::to_string(page));
+  }
+  info.description = textTag(file.tiff, TIFFTAG_IMAGEDESCRIPTION);
+  info.software = textTag(file.tiff, TIFFTAG_SOFTWARE);
+  return info;
+}
+
+Frame readFrame(const std::string& path, std::string* description) {
+  if (description != nullptr) description->clear();
+  if (!isTiffPath(path)) return readRawFrame(path);
+  std::error_code error;
+  if (!fs::exists(path, error)) throw failure(path, "no such file");
+  if (!fs::is_regular_file(path, error)) throw failure(path, "not a regular file");
+  TiffFile file(path);
+  const auto pages = TIFFNumberOfDirectories(file.tiff);
+  if (pages != 1) throw failure(path, "a TIFF of " + std::to_string(pages) + " pages; n47 reads single frames");
+  int width = 0, height = 0;
+  Frame frame = readPage(file.tiff, path, kWidth, kHeight, width, height);
+  if (width != kWidth || height != kHeight) {
+    throw failure(path, std::to_string(width) + " x " + std::to_string(height) + " pixels; a frame has " +
+                            std::to_string(kWidth) + " x " + std::to_string(kHeight));
+  }
+  if (description != nullptr) *description = textTag(file.tiff, TIFFTAG_IMAGEDESCRIPTION);
   return frame;
 }
 
@@ -217,11 +329,41 @@ Window autoWindow(const Frame& frame, int width, int height) {
   return window;
 }
 
+namespace {
+
+std::vector<std::uint16_t> innerPixels(const Frame& frame, int width, int height) {
+  std::vector<std::uint16_t> inner;
+  inner.reserve(frame.size());
+  for (int r = 20; r < height - 20; ++r)
+    for (int c = 20; c < width - 20; ++c) inner.push_back(frame[static_cast<std::size_t>(r) * width + c]);
+  if (inner.empty()) inner = frame;
+  return inner;
+}
+
+}  // namespace
+
+double innerMedian(const Frame& frame, int width, int height) {
+  std::vector<std::uint16_t> inner = innerPixels(frame, width, height);
+  const auto middle = inner.begin() + static_cast<std::ptrdiff_t>(inner.size() / 2);
+  std::nth_element(inner.begin(), middle, inner.end());
+  return *middle;
+}
+
+Window medianWindow(const Frame& frame, double relative, int width, int height) {
+  const double median = innerMedian(frame, width, height);
+  Window window{median * (1.0 - relative), median * (1.0 + relative)};
+  if (window.high <= window.low) window.high = window.low + 1.0;
+  return window;
+}
+
 Picture toGrey(const Frame& frame, Window window, int width, int height) {
   Picture picture{width, height, 1, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height)};
   const double scale = 255.0 / (window.high - window.low);
   for (std::size_t i = 0; i < picture.bytes.size(); ++i) {
-    picture.bytes[i] = static_cast<std::uint8_t>(std::clamp((frame[i] - window.low) * scale, 0.0, 255.0));
+    // Compared in double before the conversion, so that no window, however narrow, converts
+    // an out-of-range or NaN level.
+    const double level = (frame[i] - window.low) * scale;
+    picture.bytes[i] = level > 0.0 ? (level < 255.0 ? static_cast<std::uint8_t>(level) : 255) : 0;
   }
   return picture;
 }

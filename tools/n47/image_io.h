@@ -6,6 +6,7 @@
 #define N47_TOOLS_IMAGE_IO_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,25 @@ struct Picture {
 Frame readRawFrame(const std::string& path);
 std::vector<std::uint8_t> readFileExactly(const std::string& path, std::size_t bytes, const char* what);
 void writeRawFrame(const std::string& path, const Frame& frame);
-void writeTiff16(const std::string& path, const Frame& frame, int width = kWidth, int height = kHeight);
+// 16-bit greyscale TIFF. `description` (the ImageDescription tag) says what the frame is; the
+// Software tag names n47 and its version.
+void writeTiff16(const std::string& path, const Frame& frame, const std::string& description);
+// A multi-page TIFF of full frames. `page(index, frame, description)` fills each page just
+// before it is written, so a long series never has to fit in memory.
+using PageSource = std::function<void(int index, Frame& frame, std::string& description)>;
+void writeTiffPages(const std::string& path, int pages, const PageSource& page);
+// The first page of a 16-bit greyscale TIFF, of any size.
 Frame readTiff16(const std::string& path, int& width, int& height);
+struct TiffInfo {
+  int pages = 0;
+  std::string description, software;  // of the page asked for
+};
+TiffInfo readTiffInfo(const std::string& path, int page = 0);
+bool isTiffPath(const std::string& path);
+// A whole frame from a raw file or from a TIFF as n47 writes it (one page, 2048 x 1536,
+// 16-bit grey); every other TIFF is refused with a message that says why. `description`
+// receives the TIFF's ImageDescription, or "" for a raw file.
+Frame readFrame(const std::string& path, std::string* description = nullptr);
 void writePng(const std::string& path, const Picture& picture);
 void writeTextFile(const std::string& path, const std::string& text);
 Picture readPng(const std::string& path);
@@ -44,6 +62,10 @@ struct Window {
 };
 // The 0.5 % and 99.5 % points of the pixels inside the frame's 20-pixel border.
 Window autoWindow(const Frame& frame, int width = kWidth, int height = kHeight);
+// The median of the same pixels, and the window median * (1 - relative) .. median * (1 + relative):
+// two frames shown this way are comparable, their texture in the same relative scale.
+double innerMedian(const Frame& frame, int width = kWidth, int height = kHeight);
+Window medianWindow(const Frame& frame, double relative, int width = kWidth, int height = kHeight);
 Picture toGrey(const Frame& frame, Window window, int width = kWidth, int height = kHeight);
 // Side by side with a gap, each half downscaled by `factor` (1 = full size).
 Picture sideBySide(const Picture& left, const Picture& right, int factor);

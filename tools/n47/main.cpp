@@ -1,15 +1,49 @@
 // n47: the detector library's command-line tool (demo, offline calibration and correction,
-// map inspection, conversion and simulation).
+// map inspection, conversion, simulation and acquisition).
 #include <CLI/CLI.hpp>
 
 #include <iostream>
 #include <stdexcept>
 
 #include "commands.h"
+#include "tavrin_n47.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+// CLI11 reports a word that names no subcommand only as a missing subcommand; a user who
+// mistyped a command should read which word was not understood.
+std::string unknownCommand(CLI::App& app, int argc, char** argv) {
+  CLI::App* level = &app;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    const auto subcommands = level->get_subcommands([](const CLI::App*) { return true; });
+    if (word.empty() || word[0] == '-' || subcommands.empty()) return "";
+    std::string names;
+    for (const CLI::App* sub : subcommands) {
+      if (sub->check_name(word)) {
+        level = const_cast<CLI::App*>(sub);
+        names.clear();
+        break;
+      }
+      names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
+    if (!names.empty()) return "unknown command '" + word + "' (use " + names + ")";
+  }
+  std::string names;
+  for (const CLI::App* sub : level->get_subcommands([](const CLI::App*) { return true; })) {
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+  }
+  return names.empty() ? "" : "a command is needed (use " + names + ")";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"n47: drive the N47 detector library against the simulated detector"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "n47 " N47_VERSION_STRING, "print the version and exit");
 
   n47tool::DemoOptions demo;
   auto* demoCommand = app.add_subcommand("demo", "calibrate the simulated detector, correct a phantom, write pictures and a report");
@@ -19,18 +53,20 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> flats;
   std::string pixelMapOut, gainMapOut;
-  auto* calibrate = app.add_subcommand("calibrate", "build a pixel map and a gain map from raw flat frames");
-  calibrate->add_option("flats", flats, "raw flat frames (2048 x 1536, 16-bit little-endian)")->required();
+  auto* calibrate = app.add_subcommand("calibrate", "build a pixel map and a gain map from flat frames");
+  calibrate->add_option("flats", flats, "flat frames: raw (2048 x 1536, 16-bit little-endian) or n47 TIFF")->required();
   calibrate->add_option("--pixel-map", pixelMapOut, "pixel-map file to write")->required();
   calibrate->add_option("--gain-map", gainMapOut, "gain-map file to write")->required();
 
   n47tool::CorrectOptions correct;
-  auto* correctCommand = app.add_subcommand("correct", "correct a raw frame through the library");
-  correctCommand->add_option("input", correct.input, "raw frame")->required();
+  auto* correctCommand = app.add_subcommand("correct", "correct a frame through the library");
+  correctCommand->add_option("input", correct.input, "frame: .raw or a 16-bit TIFF of 2048 x 1536")->required();
   correctCommand->add_option("output", correct.output, "output: .raw, .tif or .png")->required();
   correctCommand->add_option("--pixel-map", correct.pixelMap, "pixel-map file to load");
   correctCommand->add_option("--gain-map", correct.gainMap, "gain-map file to load");
   correctCommand->add_flag("--calibration-mode", correct.calibrationMode, "leave out the gain and the border mask");
+  correctCommand->add_option("--window-low", correct.windowLow, "value shown black in a PNG (default: automatic)");
+  correctCommand->add_option("--window-high", correct.windowHigh, "value shown white in a PNG (default: automatic)");
 
   std::string mapFile, renderOut;
   auto* maps = app.add_subcommand("maps", "inspect pixel-map and gain-map files");
@@ -43,21 +79,41 @@ int main(int argc, char** argv) {
 
   std::string convertIn, convertOut;
   std::optional<double> low, high;
-  auto* convert = app.add_subcommand("convert", "convert a raw frame to a 16-bit TIFF or an 8-bit PNG");
-  convert->add_option("input", convertIn, "raw frame")->required();
+  auto* convert = app.add_subcommand("convert", "convert a frame to a 16-bit TIFF or an 8-bit PNG");
+  convert->add_option("input", convertIn, "frame: .raw or a 16-bit TIFF of 2048 x 1536")->required();
   convert->add_option("output", convertOut, "output: .tif or .png")->required();
   convert->add_option("--window-low", low, "value shown black in a PNG (default: automatic)");
   convert->add_option("--window-high", high, "value shown white in a PNG (default: automatic)");
 
   n47tool::SimulateOptions simulate;
-  auto* simulateCommand = app.add_subcommand("simulate", "write a raw frame from the simulated detector");
+  auto* simulateCommand = app.add_subcommand("simulate", "write raw frames from the simulated detector");
   simulateCommand->add_option("scene", simulate.scene, "dark, flat or phantom")->required();
   simulateCommand->add_option("output", simulate.output, "raw frame to write")->required();
   simulateCommand->add_option("--seed", simulate.seed, "seed of the simulated detector")->capture_default_str();
   simulateCommand->add_option("--dose", simulate.dose, "signal at unit gain, counts above dark")->capture_default_str();
   simulateCommand->add_option("--ideal", simulate.idealOutput, "also write the noise-free ideal image here");
+  simulateCommand->add_option("--frames", simulate.frames, "write N frames with fresh noise, OUT_000.raw ...");
 
-  CLI11_PARSE(app, argc, argv);
+  n47tool::AcquireOptions acquire;
+  auto* acquireCommand = app.add_subcommand("acquire", "acquire frames from the simulated detector into a multi-page TIFF");
+  acquireCommand->add_option("output", acquire.output, "TIFF file, one page a frame")->required();
+  acquireCommand->add_option("--frames", acquire.frames, "frames to acquire")->capture_default_str();
+  acquireCommand->add_option("--pixel-map", acquire.pixelMap, "pixel-map file to load");
+  acquireCommand->add_option("--gain-map", acquire.gainMap, "gain-map file to load");
+  acquireCommand->add_flag("--calibration-mode", acquire.calibrationMode, "leave out the gain and the border mask");
+  acquireCommand->add_option("--scene", acquire.scene, "dark, flat or phantom")->capture_default_str();
+  acquireCommand->add_option("--dose", acquire.dose, "signal at unit gain, counts above dark")->capture_default_str();
+  acquireCommand->add_option("--seed", acquire.seed, "seed of the simulated detector")->capture_default_str();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);  // --help, --version
+    const std::string unknown = unknownCommand(app, argc, argv);
+    std::cerr << "n47: " << (unknown.empty() ? std::string(error.what()) : unknown) << "\n"
+              << "Run with --help for more information.\n";
+    return kUsageError;
+  }
   try {
     if (*demoCommand) n47tool::runDemo(demo);
     if (*calibrate) n47tool::runCalibrate(flats, pixelMapOut, gainMapOut);
@@ -66,6 +122,7 @@ int main(int argc, char** argv) {
     if (*render) n47tool::runMapsRender(mapFile, renderOut);
     if (*convert) n47tool::runConvert(convertIn, convertOut, low, high);
     if (*simulateCommand) n47tool::runSimulate(simulate);
+    if (*acquireCommand) n47tool::runAcquire(acquire);
   } catch (const std::exception& error) {
     std::cerr << "n47: " << error.what() << "\n";
     return 1;

@@ -24,6 +24,9 @@ struct PixelMapStats {
   int markedRows = 0, markedColumns = 0;
   int clusters = 0;       // groups of two or more touching defective cells
   int largestCluster = 0;
+  // Lines by index: those the map's markers flag (repaired as lines) and those where more
+  // than half the cells are defective (repaired cell by cell).
+  std::vector<int> markedRowList, markedColumnList, defectiveCellRows, defectiveCellColumns;
 };
 PixelMapStats pixelMapStats(const PixelMap& map);
 std::string describe(const PixelMapStats& stats);
@@ -36,9 +39,15 @@ struct GainStats {
 GainStats gainStats(const GainMap& map);
 std::string describe(const GainStats& stats);
 
-// Defective cells white (code 2 yellow), marked rows and columns red.
+// "3, 7-9, 12" (at most `limit` runs, then "..."), or "none".
+std::string listLines(const std::vector<int>& lines, std::size_t limit = 12);
+
+// Defective cells white (code 2 yellow), marked rows and columns red, pink where both meet;
+// single cells and small groups ringed in cyan, marked lines flagged by bars at both ends,
+// and a legend below naming the colours and the lines.
 Picture renderPixelMap(const PixelMap& map);
-// Blue below 1, white at 1, red above (0.8 .. 1.2); black where the gain is 0 or not finite.
+// Blue below 1, white at 1, red above (0.8 .. 1.2); black where the gain is 0 or not finite;
+// a colour bar with its values below.
 Picture renderGainMap(const GainMap& map);
 
 }  // namespace n47tool

@@ -2,13 +2,39 @@
 
 #include "commands.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define N47_ISATTY _isatty
+#define N47_FILENO _fileno
+#else
+#include <unistd.h>
+#define N47_ISATTY isatty
+#define N47_FILENO fileno
+#endif
+
 namespace n47tool {
+namespace {
+
+// Carriage returns redraw one line on a terminal; in a log or a pipe they pile up into one
+// unreadable line, so there each finished step gets a line of its own.
+bool onTerminal() {
+  static const bool terminal = N47_ISATTY(N47_FILENO(stderr)) != 0;
+  return terminal;
+}
+
+}  // namespace
 
 void showProgress(const std::string& what, int done, int total) {
-  std::fprintf(stderr, "\r%-40s %3d/%d", what.c_str(), done, total);
+  if (onTerminal()) {
+    std::fprintf(stderr, "\r%-40s %3d/%d", what.c_str(), done, total);
+  } else {
+    std::fprintf(stderr, "%s %d/%d\n", what.c_str(), done, total);
+  }
   std::fflush(stderr);
 }
 
-void finishProgress() { std::fprintf(stderr, "\n"); }
+void finishProgress() {
+  if (onTerminal()) std::fprintf(stderr, "\n");
+}
 
 }  // namespace n47tool
