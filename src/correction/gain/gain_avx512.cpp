@@ -1,33 +1,41 @@
 // Gain correction in AVX-512, eight doubles per instruction; built with the AVX-512 flags for
 // this file only.
-#define N47_VECTOR_BITS 512
-#include "common/x86/vector_width.h"
+#include <immintrin.h>
+
 #include "correction/gain/apply_gain_map.h"
+#include "correction/gain/gain_rows.h"
 
 namespace n47::fast {
 namespace {
 
-__m256i lowHalf(__m512i v) { return _mm512_castsi512_si256(v); }
-__m256i highHalf(__m512i v) { return _mm512_extracti64x4_epi64(v, 1); }
-__m256 lowHalf(__m512 v) { return _mm512_castps512_ps256(v); }
-__m256 highHalf(__m512 v) { return _mm512_extractf32x8_ps(v, 1); }
+struct Avx512Gain {
+  static constexpr int kPixels = 16;
 
-// Sixteen pixels in, sixteen out: both halves join, the floor is a 32-bit maximum, and
-// narrowing keeps the values (0 .. 16383).
-Vector widenPixels(const std::uint16_t* p) {
-  return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-}
-void storeFloored(std::uint16_t* p, __m256i low, __m256i high) {
-  const __m512i joined = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
-  const __m512i floored = _mm512_max_epi32(joined, _mm512_setzero_si512());
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm512_cvtepi32_epi16(floored));
-}
+  // Eight pixels: (d * g + 100) with the ceiling applied, truncated; the floor comes later.
+  static __m256i correctEight(__m256i difference, __m256 gain) {
+    const __m512d product = _mm512_mul_pd(_mm512_cvtepi32_pd(difference), _mm512_cvtps_pd(gain));
+    const __m512d value = _mm512_add_pd(product, _mm512_set1_pd(kDarkOffset));
+    return _mm512_cvttpd_epi32(_mm512_min_pd(_mm512_set1_pd(kMaxPixelValue), value));
+  }
+
+  static void correct(std::uint16_t* pixels, const float* gains) {
+    const __m512i values = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels)));
+    const __m512i difference = _mm512_sub_epi32(values, _mm512_set1_epi32(kDarkOffset));
+    const __m512 gain = _mm512_loadu_ps(gains);
+    const __m256i low = correctEight(_mm512_castsi512_si256(difference), _mm512_castps512_ps256(gain));
+    const __m256i high = correctEight(_mm512_extracti64x4_epi64(difference, 1), _mm512_extractf32x8_ps(gain, 1));
+    const __m512i joined = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+    const __m512i floored = _mm512_max_epi32(joined, _mm512_setzero_si512());
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels), _mm512_cvtepi32_epi16(floored));
+  }
+
+  static void leaveVectorCode() { _mm256_zeroupper(); }
+};
 
 }  // namespace
-}  // namespace n47::fast
 
-#include "correction/gain/gain_rows.h"
-
-void n47::fast::applyGainMapAvx512(std::uint16_t* frame, int width, int height, ConstGainMapRows gainMap) {
-  applyGainMapRows<WideGain>(frame, width, height, gainMap);
+void applyGainMapAvx512(std::uint16_t* frame, int width, int height, ConstGainMapRows gainMap) {
+  applyGainMapRows<Avx512Gain>(frame, width, height, gainMap);
 }
+
+}  // namespace n47::fast
