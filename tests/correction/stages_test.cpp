@@ -136,8 +136,7 @@ TEST(Code2Repair, OnlyCodeTwoIsRepairedAndNothingIsClamped) {
   PixelMap m(5, 5);
   m.cell(3, 3) = 1;
   m.cell(4, 4) = 2;
-  f.at(3, 3) = 7;
-  f.at(4, 4) = 7;
+  f.at(3, 3) = f.at(4, 4) = 7;
   n47::repairCode2Pixels(f.data(), 5, 5, m.rows());
   EXPECT_EQ(f.at(3, 3), 7);
   EXPECT_EQ(f.at(4, 4), (7 * 40000 + 7) / 8) << "the block's other marked pixel enters the sum";
