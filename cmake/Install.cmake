@@ -57,10 +57,9 @@ endif()
 # names their folder relative to the package, so a moved prefix still works.
 set(N47_PYTHON_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/python3/dist-packages" CACHE STRING
   "Where the python component puts the n47 package, relative to the prefix")
+set(n47_library_folder "${CMAKE_INSTALL_FULL_LIBDIR}")
 if(WIN32)
-  set(n47_library_folder "${CMAKE_INSTALL_FULL_BINDIR}")
-else()
-  set(n47_library_folder "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set(n47_library_folder "${CMAKE_INSTALL_FULL_BINDIR}")  # DLLs sit beside the programs
 endif()
 file(RELATIVE_PATH N47_PYTHON_TO_LIBRARIES "${CMAKE_INSTALL_PREFIX}/${N47_PYTHON_INSTALL_DIR}/n47" "${n47_library_folder}")
 file(WRITE ${PROJECT_BINARY_DIR}/python/_install.py

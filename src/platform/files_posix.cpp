@@ -95,14 +95,12 @@ struct FileReplacement::State {
   char* target = nullptr;     // the file to replace, links resolved
   char* temporary = nullptr;  // set once the temporary exists on disk
   int descriptor = -1;
-  bool failed = false;
+  bool failed = true;  // until the temporary exists
 };
 
 FileReplacement::FileReplacement(const char* target) noexcept : state_(new (std::nothrow) State) {
-  if (state_ == nullptr) return;
+  if (state_ == nullptr || target == nullptr) return;
   State& s = *state_;
-  s.failed = true;
-  if (target == nullptr) return;
 
   struct stat status;
   bool exists = false;

@@ -90,14 +90,12 @@ struct FileReplacement::State {
   wchar_t* target = nullptr;
   wchar_t* temporary = nullptr;  // set once the temporary exists on disk
   HANDLE file = INVALID_HANDLE_VALUE;
-  bool failed = false;
+  bool failed = true;  // until the temporary exists
 };
 
 FileReplacement::FileReplacement(const char* target) noexcept : state_(new (std::nothrow) State) {
-  if (state_ == nullptr) return;
+  if (state_ == nullptr || target == nullptr) return;
   State& s = *state_;
-  s.failed = true;
-  if (target == nullptr) return;
   wchar_t* wide = widen(target, 0);
   if (wide == nullptr) return;
 

@@ -12,44 +12,12 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#  ifndef WIN32_LEAN_AND_MEAN
-#    define WIN32_LEAN_AND_MEAN
-#  endif
-#  include <windows.h>
-#else
-#  include <dlfcn.h>
-#endif
-
+#include "host_support.h"
 #include "tavrin_n47.h"
 
 namespace {
 
-namespace e {
-enum Export {
-#define N47_EXPORT(name, ordinal, bytes) name,
-#include "n47_export_table.inc"
-#undef N47_EXPORT
-  kExportCount
-};
-}  // namespace e
-
-constexpr const char* kNames[e::kExportCount] = {
-#define N47_EXPORT(name, ordinal, bytes) #name,
-#include "n47_export_table.inc"
-#undef N47_EXPORT
-};
-
-int g_checks = 0;
-int g_failures = 0;
-
-void check(bool ok, const std::string& what) {
-  ++g_checks;
-  if (!ok) {
-    ++g_failures;
-    std::fprintf(stderr, "FAIL: %s\n", what.c_str());
-  }
-}
+using namespace n47host;
 
 std::uint64_t fnv1a(const void* data, std::size_t size) {
   std::uint64_t hash = 0xCBF29CE484222325ull;
@@ -91,7 +59,7 @@ int main(int argc, char** argv) {
   }
   for (int i = 0; i < e::kExportCount; ++i) {
     fn[i] = reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(i + 1)));
-    check(fn[i] != nullptr, std::string(kNames[i]) + " resolves by ordinal " + std::to_string(i + 1));
+    check(fn[i] != nullptr, std::string(kExports[i].name) + " resolves by ordinal " + std::to_string(i + 1));
   }
 #else
   void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -100,8 +68,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (int i = 0; i < e::kExportCount; ++i) {
-    fn[i] = dlsym(library, kNames[i]);
-    check(fn[i] != nullptr, std::string(kNames[i]) + " resolves by name");
+    fn[i] = dlsym(library, kExports[i].name);
+    check(fn[i] != nullptr, std::string(kExports[i].name) + " resolves by name");
   }
 #endif
   if (g_failures > 0) return 1;
@@ -158,6 +126,5 @@ int main(int argc, char** argv) {
 #else
   check(dlclose(library) == 0, "dlclose");
 #endif
-  std::fprintf(stderr, "%d checks, %d failed\n", g_checks, g_failures);
-  return g_failures == 0 ? 0 : 1;
+  return checkSummary();
 }

@@ -21,15 +21,7 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#  ifndef WIN32_LEAN_AND_MEAN
-#    define WIN32_LEAN_AND_MEAN
-#  endif
-#  include <windows.h>
-#else
-#  include <dlfcn.h>
-#endif
-
+#include "host_support.h"
 #include "tavrin_n47.h"
 
 #if defined(__i386__) && defined(__GNUC__)
@@ -91,41 +83,10 @@ constexpr int kMapHeight = kHeight + 1;
 constexpr long kPixelMapBytes = static_cast<long>(kMapWidth) * kMapHeight;
 constexpr long kGainMapBytes = static_cast<long>(kPixels) * 4;
 
-// The contract with the application (src/api/exports.csv): name, ordinal, bytes of arguments.
-// The table lists the exports in ordinal order, so e::Name + 1 is the ordinal of Name.
-namespace e {
-enum Export {
-#define N47_EXPORT(name, ordinal, bytes) name,
-#include "n47_export_table.inc"
-#undef N47_EXPORT
-  kExportCount
-};
-}  // namespace e
+// The contract with the application (src/api/exports.csv) comes from host_support.h.
+using namespace n47host;
 using e::Export;
 using e::kExportCount;
-
-struct ExportInfo {
-  const char* name;
-  int ordinal;
-  int argumentBytes;
-};
-
-constexpr ExportInfo kExports[kExportCount] = {
-#define N47_EXPORT(name, ordinal, bytes) {#name, ordinal, bytes},
-#include "n47_export_table.inc"
-#undef N47_EXPORT
-};
-
-int g_failures = 0;
-int g_checks = 0;
-
-void check(bool ok, const std::string& what) {
-  ++g_checks;
-  if (!ok) {
-    ++g_failures;
-    std::fprintf(stderr, "FAIL: %s\n", what.c_str());
-  }
-}
 
 // ---- loading -------------------------------------------------------------------------------
 
@@ -571,6 +532,5 @@ int main(int argc, char** argv) {
   check(callFrame(e::GetImagePtr) == nullptr, "no image after Sys_Free");
   typedPointers();
 
-  std::fprintf(stderr, "%d checks, %d failed\n", g_checks, g_failures);
-  return g_failures == 0 ? 0 : 1;
+  return checkSummary();
 }

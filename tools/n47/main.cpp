@@ -38,6 +38,13 @@ std::string unknownCommand(CLI::App& app, int argc, char** argv) {
   return names.empty() ? "" : "a command is needed (use " + names + ")";
 }
 
+// The maps a command corrects with, and whether it corrects as in calibration mode.
+void addCorrectionOptions(CLI::App* command, std::string& pixelMap, std::string& gainMap, bool& calibrationMode) {
+  command->add_option("--pixel-map", pixelMap, "pixel-map file to load");
+  command->add_option("--gain-map", gainMap, "gain-map file to load");
+  command->add_flag("--calibration-mode", calibrationMode, "leave out the gain and the border mask");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,9 +69,7 @@ int main(int argc, char** argv) {
   auto* correctCommand = app.add_subcommand("correct", "correct a frame through the library");
   correctCommand->add_option("input", correct.input, "frame: .raw or a 16-bit TIFF of 2048 x 1536")->required();
   correctCommand->add_option("output", correct.output, "output: .raw, .tif or .png")->required();
-  correctCommand->add_option("--pixel-map", correct.pixelMap, "pixel-map file to load");
-  correctCommand->add_option("--gain-map", correct.gainMap, "gain-map file to load");
-  correctCommand->add_flag("--calibration-mode", correct.calibrationMode, "leave out the gain and the border mask");
+  addCorrectionOptions(correctCommand, correct.pixelMap, correct.gainMap, correct.calibrationMode);
   correctCommand->add_option("--window-low", correct.windowLow, "value shown black in a PNG (default: automatic)");
   correctCommand->add_option("--window-high", correct.windowHigh, "value shown white in a PNG (default: automatic)");
 
@@ -98,9 +103,7 @@ int main(int argc, char** argv) {
   auto* acquireCommand = app.add_subcommand("acquire", "acquire frames from the simulated detector into a multi-page TIFF");
   acquireCommand->add_option("output", acquire.output, "TIFF file, one page a frame")->required();
   acquireCommand->add_option("--frames", acquire.frames, "frames to acquire")->capture_default_str();
-  acquireCommand->add_option("--pixel-map", acquire.pixelMap, "pixel-map file to load");
-  acquireCommand->add_option("--gain-map", acquire.gainMap, "gain-map file to load");
-  acquireCommand->add_flag("--calibration-mode", acquire.calibrationMode, "leave out the gain and the border mask");
+  addCorrectionOptions(acquireCommand, acquire.pixelMap, acquire.gainMap, acquire.calibrationMode);
   acquireCommand->add_option("--scene", acquire.scene, "dark, flat or phantom")->capture_default_str();
   acquireCommand->add_option("--dose", acquire.dose, "signal at unit gain, counts above dark")->capture_default_str();
   acquireCommand->add_option("--seed", acquire.seed, "seed of the simulated detector")->capture_default_str();
