@@ -13,9 +13,6 @@ else()
 endif()
 file(RELATIVE_PATH n47_bin_to_lib "${CMAKE_INSTALL_FULL_BINDIR}" "${CMAKE_INSTALL_FULL_LIBDIR}")
 set(CMAKE_BUILD_WITH_INSTALL_RPATH ON)
-# A library linked from outside the system's folders (the i386 Google Benchmark unpacked into
-# the build folder) is still found; installed files link system libraries only.
-set(CMAKE_INSTALL_RPATH_USE_LINK_PATH ON)
 set(CMAKE_INSTALL_RPATH "${n47_origin}/${n47_bin_to_lib};${n47_origin}")
 
 # For the libraries themselves: the driver finds the grabber library beside it.
