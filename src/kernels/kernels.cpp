@@ -31,7 +31,9 @@ constexpr Kernels kPortableKernels = {
     .computeGainMap = fast::computeGainMapBaseline,
 };
 
-// `base` with every step that `changes` names.
+// `base` with every step that `changes` names. The tables built with it are const rather than
+// constexpr: under the sanitizers a function's address is no constant, and they are then
+// filled before main instead.
 constexpr Kernels over(Kernels base, const Kernels& changes) {
   const auto take = [](auto& step, auto change) {
     if (change != nullptr) step = change;
@@ -50,7 +52,7 @@ constexpr Kernels over(Kernels base, const Kernels& changes) {
 
 #if N47_HAVE_X86_KERNELS
 // SSE2, the x86 baseline: the vector impulse filter, pixel-repair scan and gain.
-constexpr Kernels kSse2Kernels = over(kPortableKernels, {.filterImpulseNoise = fast::filterImpulseNoiseSse2,
+const Kernels kSse2Kernels = over(kPortableKernels, {.filterImpulseNoise = fast::filterImpulseNoiseSse2,
                                                          .repairCode2Pixels = fast::repairCode2PixelsSse2,
                                                          .applyGainMap = fast::applyGainMapSse2,
                                                          .repairDefectPixels = fast::repairDefectPixelsSse2});
@@ -62,11 +64,11 @@ constexpr Kernels wider(const Kernels& below, FrameStage* filter, GainStage* gai
                       .generateDefectMap = defectMap, .computeGainMap = gainMap});
 }
 
-constexpr Kernels kAvx2Kernels = wider(kSse2Kernels, fast::filterImpulseNoiseAvx2, fast::applyGainMapAvx2,
+const Kernels kAvx2Kernels = wider(kSse2Kernels, fast::filterImpulseNoiseAvx2, fast::applyGainMapAvx2,
                                        fast::accumulateFlatFrameAvx2, fast::generateDefectMapAvx2, fast::computeGainMapAvx2);
 #endif
 #if N47_HAVE_AVX512_KERNELS
-constexpr Kernels kAvx512Kernels = wider(kAvx2Kernels, fast::filterImpulseNoiseAvx512, fast::applyGainMapAvx512,
+const Kernels kAvx512Kernels = wider(kAvx2Kernels, fast::filterImpulseNoiseAvx512, fast::applyGainMapAvx512,
                                          fast::accumulateFlatFrameAvx512, fast::generateDefectMapAvx512,
                                          fast::computeGainMapAvx512);
 #endif
