@@ -30,6 +30,11 @@ const n47test::Scene& scene() {
   return s;
 }
 
+const n47test::Scene& hardScene() {
+  static const n47test::Scene s = n47test::makeHardScene(W, H, 2024);
+  return s;
+}
+
 // "literal" or the instruction set's name; the literal table comes first.
 struct Level {
   std::string name;
@@ -46,11 +51,12 @@ std::vector<Level> levels() {
 // A stage on a fresh copy of the realistic frame per iteration (the copy is not timed).
 using FrameStage = std::function<void(const n47::Kernels&, std::uint16_t*)>;
 
-void runOnFrame(benchmark::State& state, const n47::Kernels& kernels, const FrameStage& stage) {
-  n47test::Frame frame = scene().frame;
+void runOnFrame(benchmark::State& state, const n47::Kernels& kernels, const FrameStage& stage,
+                const n47test::Frame& source = scene().frame) {
+  n47test::Frame frame = source;
   for (auto _ : state) {
     state.PauseTiming();
-    std::memcpy(frame.data(), scene().frame.data(), frame.size() * sizeof(std::uint16_t));
+    std::memcpy(frame.data(), source.data(), frame.size() * sizeof(std::uint16_t));
     state.ResumeTiming();
     stage(kernels, frame.data());
     benchmark::DoNotOptimize(frame.data());
@@ -63,6 +69,19 @@ void registerStage(const std::string& name, const FrameStage& stage) {
       runOnFrame(s, *level.kernels, stage);
     })->Unit(benchmark::kMillisecond);
   }
+}
+
+// The floor of a stage's memory traffic: copying one frame to another, bytes read plus written.
+void copyFrame(benchmark::State& state) {
+  const n47test::Frame& source = scene().frame;
+  n47test::Frame frame = source;
+  const std::size_t bytes = frame.size() * sizeof(std::uint16_t);
+  for (auto _ : state) {
+    std::memcpy(frame.data(), source.data(), bytes);
+    benchmark::DoNotOptimize(frame.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(2 * bytes));
 }
 
 // A detector through the exports, with the realistic maps in place.
@@ -129,6 +148,20 @@ void registerAll() {
     registerStage(calibration ? "correctImage calibration mode" : "correctImage normal mode",
                   [=](const Kernels& k, std::uint16_t* f) { n47::correctFrame(k, f, W, H, map(), gain(), calibration); });
   }
+  for (const Level& level : levels()) {
+    benchmark::RegisterBenchmark(("correctImage normal mode, hard frame/" + level.name).c_str(),
+                                 [=](benchmark::State& s) {
+                                   const n47test::Scene& hard = hardScene();
+                                   runOnFrame(
+                                       s, *level.kernels,
+                                       [&](const Kernels& k, std::uint16_t* f) {
+                                         n47::correctFrame(k, f, W, H, hard.map.rows(), hard.gain.rows(), false);
+                                       },
+                                       hard.frame);
+                                 })
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("memcpy of a frame", copyFrame)->Unit(benchmark::kMillisecond);
   for (const Level& level : levels()) {
     const std::string suffix = "/" + level.name;
     const n47::Kernels* kernels = level.kernels;

@@ -58,6 +58,40 @@ Scene makeRealisticScene(int width, int height, unsigned seed) {
   return scene;
 }
 
+Scene makeHardScene(int width, int height, unsigned seed) {
+  Scene scene = makeRealisticScene(width, height, seed);
+  std::mt19937 rng(seed + 1);
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const std::size_t pixels = static_cast<std::size_t>(width) * height;
+
+  // Flat patches of up to 96 x 96: level +- 1 or 2 counts.
+  for (int k = 0; k < 12; ++k) {
+    const int r0 = pick(height), c0 = pick(width);
+    const int level = 1500 + pick(1000);
+    for (int r = r0; r < std::min(height, r0 + 96); ++r)
+      for (int c = c0; c < std::min(width, c0 + 96); ++c) scene.frame.at(r, c) = static_cast<std::uint16_t>(level - 2 + pick(5));
+  }
+  // A bright region above 14 bits.
+  const int br = pick(height), bc = pick(width);
+  for (int r = br; r < std::min(height, br + 64); ++r)
+    for (int c = bc; c < std::min(width, bc + 128); ++c)
+      scene.frame.at(r, c) = static_cast<std::uint16_t>(16384 + pick(3000));
+  // Impulses, nine times as many again as the realistic frame has (about 1.35 % more).
+  for (std::size_t k = 0; k < pixels * 27 / 2000; ++k) {
+    std::uint16_t& v = scene.frame[rng() % pixels];
+    const int kind = pick(3);
+    v = kind == 0 ? static_cast<std::uint16_t>(16384 + pick(49152)) : kind == 1 ? 0 : static_cast<std::uint16_t>(std::min(65535, v + 5000));
+  }
+  // Defective cells in clusters of 1 to 12, up to about 0.5 % of the frame, a quarter of them code 2.
+  for (std::size_t marked = 0; marked < pixels / 200;) {
+    const int r0 = pick(height), c0 = pick(width), h = 1 + pick(3), w = 1 + pick(4);
+    const std::uint8_t code = pick(4) == 0 ? 2 : 1;
+    for (int r = r0; r < std::min(height, r0 + h); ++r)
+      for (int c = c0; c < std::min(width, c0 + w); ++c, ++marked) scene.map.cell(r, c) = code;
+  }
+  return scene;
+}
+
 Frame makeFlatFrame(int width, int height, unsigned seed) {
   Frame frame(width, height);
   std::mt19937 rng(seed);

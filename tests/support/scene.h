@@ -20,6 +20,11 @@ struct Scene {
 
 Scene makeRealisticScene(int width, int height, unsigned seed);
 
+// The realistic scene with more damage, the frames a correction must not slow down on: ten times
+// the impulses, about 0.5 % defective cells in clusters, flat patches whose deviations of 1 or 2
+// counts make the impulse filter's band as narrow as it gets, and a bright region above 14 bits.
+Scene makeHardScene(int width, int height, unsigned seed);
+
 // A flat exposure of the calibration series: level, shading, noise, and a few defects.
 Frame makeFlatFrame(int width, int height, unsigned seed);
 
