@@ -4,14 +4,16 @@
 // linker can never hand the baseline path a copy built for wider registers.
 //
 // The vector test. With window sum S, m = (S - 1) / 25 and D = sum |v - m| over the window, the
-// centre P stays when 5e <= 2D, where e = P - m above m and m - 1 - P below it. Since
-// sum (v - m) = S - 25m >= 0, D >= 2 sum max(m - v, 0), and because max(m - v, 0) is convex in
-// v, four values contribute at least 4 max(m - a, 0) for any a at or above their average. So
-// each row start stores, per column, the rounded-up average of the four window rows around the
-// centre row ("outer average"), and a block bounds D from below with five of those and the five
-// centre-row values: ten loads per lane instead of twenty-five, and almost as decisive as D
-// itself. Saturating 16-bit sums are lower bounds too, so a block can only send extra positions
-// to the exact rule, never misjudge one.
+// centre P stays when 5e <= 2D, where e = P - m above m and m - 1 - P below it. For any two
+// values a and b, |a - m| + |b - m| >= |a - b|, so twelve disjoint pairs of the window bound D
+// from below without m: the ten vertical pairs outside the centre row (rows 0 and 1, rows 3 and
+// 4 of each column) and the centre row's columns 0 and 1, 3 and 4. Each row start stores, per
+// column, the sum of its two vertical pair differences (the column's "spread"); a block adds five
+// of them and the two centre-row pairs. Every value of the window but P is in a pair, so an
+// outlier anywhere else widens the bound as it widens D. On noise of any level the bound is
+// about two thirds of D, far above what a pixel inside its band needs, and it does not depend on
+// the mean, so shading and level do not weaken it. Saturating 16-bit sums are lower bounds too,
+// so a block can only send extra positions to the exact rule, never misjudge one.
 //
 // How the in-place order is kept. For window row r, the block kernel decides from the frame as
 // it stands when the row starts which positions are certainly inside their band (unchanged).
@@ -33,20 +35,43 @@
 namespace n47::fast {
 namespace {
 
-// The exact rule at one position in its integer form: with S the window sum,
-// m = (S - 1) / 25, D = sum |v - m|, k = 2D / 5, the band is m - k - 1 .. m + k.
-// Returns true when the centre pixel was replaced; keeps the column sums in step.
-inline bool filterPosition(std::uint16_t* frame, int width, int r, int c, std::uint32_t* columnSums) {
-  const std::uint16_t* top = frame + static_cast<std::ptrdiff_t>(r) * width + c;
+// The block's bound at one position, on the live frame: true when the centre certainly stays.
+// It settles most positions that a replacement before them reopens without the exact rule.
+inline bool certainlyInBand(const std::uint16_t* frame, int width, int r, int c, const std::uint32_t* columnSums,
+                            const std::uint16_t* spreads) {
   const auto sum = static_cast<std::int32_t>(columnSums[c] + columnSums[c + 1] + columnSums[c + 2] +
                                              columnSums[c + 3] + columnSums[c + 4]);
-  const std::int32_t mean = (sum - 1) / 25;  // 0 for a sum of 0: division truncates
+  const std::int32_t mean = (sum - 1) / 25;
+  const std::uint16_t* centre = frame + static_cast<std::ptrdiff_t>(r + 2) * width + c;
+  const auto distance = [](std::int32_t a, std::int32_t b) { return a > b ? a - b : b - a; };
+  std::int32_t bound = distance(centre[0], centre[1]) + distance(centre[3], centre[4]);
+  for (int x = 0; x < 5; ++x) bound += spreads[c + x];
+  const std::int32_t pixel = centre[2];
+  const std::int32_t e = pixel > mean ? pixel - mean : mean - 1 - pixel;
+  return 5 * e < 2 * bound;
+}
+
+// D = sum |v - m| over the window from top, one value at a time.
+inline std::int32_t windowDeviationByValues(const std::uint16_t* top, int width, std::int32_t mean) {
   std::int32_t deviation = 0;
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 5; ++x) {
       const std::int32_t d = top[y * width + x] - mean;
       deviation += d < 0 ? -d : d;
     }
+  return deviation;
+}
+
+// The exact rule at one position in its integer form: with S the window sum,
+// m = (S - 1) / 25, D = sum |v - m|, k = 2D / 5, the band is m - k - 1 .. m + k.
+// Returns true when the centre pixel was replaced; keeps the column sums in step.
+template <class Block>
+bool filterPosition(std::uint16_t* frame, int width, int r, int c, std::uint32_t* columnSums) {
+  const std::uint16_t* top = frame + static_cast<std::ptrdiff_t>(r) * width + c;
+  const auto sum = static_cast<std::int32_t>(columnSums[c] + columnSums[c + 1] + columnSums[c + 2] +
+                                             columnSums[c + 3] + columnSums[c + 4]);
+  const std::int32_t mean = (sum - 1) / 25;  // 0 for a sum of 0: division truncates
+  const std::int32_t deviation = Block::windowDeviation(top, width, mean);
   const std::int32_t halfWidth = 2 * deviation / 5;
   const std::int32_t upper = mean + halfWidth;
   const std::int32_t lower = mean - halfWidth - 1;
@@ -90,33 +115,35 @@ void markPending(std::uint64_t* pending, int index, std::uint64_t bits) {
   if (shift != 0 && shift + kLanes > 64) pending[index / 64 + 1] |= bits >> (64 - shift);
 }
 
-// The outer average of one column: the four window rows other than the centre row, halved
-// pairwise with rounding up, as the vector average instructions do.
-inline std::uint16_t outerAverage(const std::uint16_t* top, int width) {
-  const unsigned outer = (top[0] + top[4 * width] + 1u) >> 1;
-  const unsigned inner = (top[width] + top[3 * width] + 1u) >> 1;
-  return static_cast<std::uint16_t>((outer + inner + 1u) >> 1);
+// The spread of one column: |row 0 - row 1| + |row 3 - row 4| of the window, saturated at 65535
+// as the vector additions saturate.
+inline std::uint16_t columnSpread(const std::uint16_t* top, int width) {
+  const auto distance = [](unsigned a, unsigned b) { return a > b ? a - b : b - a; };
+  const unsigned spread = distance(top[0], top[width]) + distance(top[3 * width], top[4 * width]);
+  return static_cast<std::uint16_t>(spread > 65535u ? 65535u : spread);
 }
 
 // advance() for single columns, the vector kernels' tail.
-inline void advanceColumns(std::uint32_t* sums, std::uint16_t* averages, const std::uint16_t* top, int width,
+inline void advanceColumns(std::uint32_t* sums, std::uint16_t* spreads, const std::uint16_t* top, int width,
                            int from, int count) {
   for (int x = from; x < count; ++x) {
     sums[x] += static_cast<std::uint32_t>(top[4 * width + x]) - top[x - width];  // wraps as intended
-    averages[x] = outerAverage(top + x, width);
+    spreads[x] = columnSpread(top + x, width);
   }
 }
 
 // Block: a type with
 //   static constexpr int kLanes;   positions decided per call, at most 64
-//   static void advance(std::uint32_t* sums, std::uint16_t* averages, const std::uint16_t* windowTop,
+//   static void advance(std::uint32_t* sums, std::uint16_t* spreads, const std::uint16_t* windowTop,
 //                       int width, int count);
 //     for count columns from windowTop on: moves the column sums down one row (the row above
-//     windowTop leaves, the row windowTop + 4 rows enters) and stores the outer averages; one
+//     windowTop leaves, the row windowTop + 4 rows enters) and stores the column spreads; one
 //     pass, so each row is loaded once
-//   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,
+//   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* spreads,
 //                                  const std::uint16_t* centre);
 //     bit i set: position i of the block may leave its band and goes to the exact rule
+//   static std::int32_t windowDeviation(const std::uint16_t* windowTop, int width, std::int32_t mean);
+//     D = sum |v - m| over the window, as windowDeviationByValues gives it
 //   static void leaveVectorCode();   clears the upper register halves before scalar code runs
 // Frames outside 9 <= width <= kFrameWidth, height >= 9 go to the literal stage: the scratch
 // below is one row of the detector's width, on the stack.
@@ -129,7 +156,7 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
   constexpr int kMaxPositions = kFrameWidth - 8;
   // Index x: the sum of column x over the five window rows. Bounded by the frame width.
   std::uint32_t columnSums[kFrameWidth];
-  std::uint16_t averages[kFrameWidth];  // index x: the outer average of column x
+  std::uint16_t spreads[kFrameWidth];  // index x: the spread of column x
   std::uint64_t pending[(kMaxPositions + 63) / 64];
 
   const int positions = width - 8;  // columns 4 .. width - 5
@@ -145,7 +172,7 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
 
   for (int r = 4; r <= height - 5; ++r) {
     if (r + 5 < height) prefetchBytes(row(r + 5), static_cast<std::size_t>(width) * sizeof(std::uint16_t));
-    Block::advance(columnSums + 4, averages + 4, row(r) + 4, width, width - 4);
+    Block::advance(columnSums + 4, spreads + 4, row(r) + 4, width, width - 4);
     const std::uint16_t* centre = row(r + 2);
 
     for (int w = 0; w < words; ++w) pending[w] = 0;
@@ -154,10 +181,10 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
     const int lastBlock = width - 4 - Block::kLanes;
     if (lastBlock >= 4) {
       for (int c = 4; c < lastBlock; c += Block::kLanes) {
-        markPending<Block::kLanes>(pending, c - 4, Block::undecided(columnSums + c, averages + c, centre + c));
+        markPending<Block::kLanes>(pending, c - 4, Block::undecided(columnSums + c, spreads + c, centre + c));
       }
       markPending<Block::kLanes>(pending, lastBlock - 4,
-                                 Block::undecided(columnSums + lastBlock, averages + lastBlock, centre + lastBlock));
+                                 Block::undecided(columnSums + lastBlock, spreads + lastBlock, centre + lastBlock));
       Block::leaveVectorCode();
     } else {
       for (int c = 4; c <= width - 5; ++c) pending[(c - 4) / 64] |= std::uint64_t{1} << ((c - 4) % 64);
@@ -168,7 +195,8 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
       while (pending[w] != 0) {
         const int index = w * 64 + lowestBit(pending[w]);
         pending[w] &= pending[w] - 1;
-        if (!filterPosition(frame, width, r, index + 4, columnSums)) continue;
+        if (certainlyInBand(frame, width, r, index + 4, columnSums, spreads)) continue;
+        if (!filterPosition<Block>(frame, width, r, index + 4, columnSums)) continue;
         for (int next = index + 1; next <= index + 2 && next < positions; ++next) {
           pending[next / 64] |= std::uint64_t{1} << (next % 64);
         }

@@ -22,7 +22,10 @@ namespace {
 struct VectorBlock {
   static constexpr int kLanes = N47_VECTOR_BITS / 16;
 
-  static void advance(std::uint32_t* sums, std::uint16_t* averages, const std::uint16_t* top, int width, int count) {
+  static void advance(std::uint32_t* sums, std::uint16_t* spreads, const std::uint16_t* top, int width, int count) {
+    const auto distance = [](Vector a, Vector b) {
+      return N47_MM_SI(or)(N47_MM(subs_epu16)(a, b), N47_MM(subs_epu16)(b, a));
+    };
     int x = 0;
     for (; x + kLanes <= count; x += kLanes) {
       const auto at = [&](int y) { return loadVector(top + y * width + x); };
@@ -33,9 +36,9 @@ struct VectorBlock {
       };
       update(sums + x, widenLow(out), widenLow(in));
       update(sums + x + kLanes / 2, widenHigh(out), widenHigh(in));
-      storeVector(averages + x, N47_MM(avg_epu16)(N47_MM(avg_epu16)(at(0), in), N47_MM(avg_epu16)(at(1), at(3))));
+      storeVector(spreads + x, N47_MM(adds_epu16)(distance(at(0), at(1)), distance(at(3), in)));
     }
-    advanceColumns(sums, averages, top, width, x, count);
+    advanceColumns(sums, spreads, top, width, x, count);
   }
 
   static Vector windowSums(const std::uint32_t* sums) {
@@ -51,7 +54,7 @@ struct VectorBlock {
     return N47_MM(cvttps_epi32)(scaled);
   }
 
-  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* averages,
+  static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* spreads,
                                  const std::uint16_t* centre) {
     const auto adds = [](Vector a, Vector b) { return N47_MM(adds_epu16)(a, b); };
     const auto subs = [](Vector a, Vector b) { return N47_MM(subs_epu16)(a, b); };
@@ -63,17 +66,31 @@ struct VectorBlock {
     const Vector e2 = adds(e, e);
     const Vector e5 = adds(adds(e2, e2), e);
 
-    Vector outer = subs(mean, loadVector(averages));
-    Vector middle = subs(mean, loadVector(centre));
-    for (int x = 1; x < 5; ++x) {
-      outer = adds(outer, subs(mean, loadVector(averages + x)));
-      middle = adds(middle, subs(mean, loadVector(centre + x)));
+    const auto distance = [&](int x) {
+      const Vector a = loadVector(centre + x), b = loadVector(centre + x + 1);
+      return N47_MM_SI(or)(subs(a, b), subs(b, a));
+    };
+    Vector bound = adds(distance(0), distance(3));
+    for (int x = 0; x < 5; ++x) bound = adds(bound, loadVector(spreads + x));
+    return openLanes(e5, adds(bound, bound), mean);
+  }
+
+  // The exact rule's D, one window row per 128-bit step at every width. Each load ends at the
+  // window's last column, so it never reads past the frame; the three values before the window
+  // are masked off. m < 65536, so every |v - m| fits an unsigned 16-bit lane.
+  static std::int32_t windowDeviation(const std::uint16_t* top, int width, std::int32_t mean) {
+    const __m128i m = _mm_set1_epi16(static_cast<short>(mean));
+    const __m128i window = _mm_set_epi16(-1, -1, -1, -1, -1, 0, 0, 0);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i total = zero;
+    for (int y = 0; y < 5; ++y) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + y * width - 3));
+      const __m128i d = _mm_and_si128(_mm_or_si128(_mm_subs_epu16(v, m), _mm_subs_epu16(m, v)), window);
+      total = _mm_add_epi32(total, _mm_add_epi32(_mm_unpacklo_epi16(d, zero), _mm_unpackhi_epi16(d, zero)));
     }
-    const Vector outer2 = adds(outer, outer);
-    const Vector below = adds(adds(outer2, outer2), middle);
-    const Vector below2 = adds(below, below);
-    const Vector twiceD = adds(below2, below2);
-    return openLanes(e5, twiceD, mean);
+    total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4e));
+    total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xb1));
+    return _mm_cvtsi128_si32(total);
   }
 
   static void leaveVectorCode() { fast::leaveVectorCode(); }
