@@ -128,8 +128,17 @@ inline void accumulateFlatFrameFast(std::uint32_t* flatSum, const std::uint16_t*
     return;
   }
   const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  addFrame(flatSum, frame, pixels, index == 0);
-  if (index == count - 1) averageSums(flatSum, pixels, count);
+  if (index != count - 1) {
+    addFrame(flatSum, frame, pixels, index == 0);
+    return;
+  }
+  // The last frame: each stretch is averaged while it is still in the cache.
+  constexpr std::size_t kStretch = 2048;
+  for (std::size_t at = 0; at < pixels; at += kStretch) {
+    const std::size_t n = pixels - at < kStretch ? pixels - at : kStretch;
+    addFrame(flatSum + at, frame + at, n, index == 0);
+    averageSums(flatSum + at, n, count);
+  }
 }
 
 // Geometry outside the scratch goes to the literal step.
@@ -194,13 +203,14 @@ inline void generateDefectMapFast(std::uint16_t* frame, int width, int height, P
 }
 
 inline void computeGainMapFast(std::uint32_t* flatSum, int width, int height, GainMapRows gainMap) {
-  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  const std::uint32_t largest = removeOffset(flatSum, pixels);
-
+  // The offset comes off each row just before the row is summed, while it is in the cache.
+  std::uint32_t largest = 0;
   std::int64_t total = 0;  // wide, as in the literal step
   for (int y = 0; y < height; ++y) {
-    const std::uint64_t sum = wideRowSum(flatSum + static_cast<std::size_t>(y) * width, width);
-    total += static_cast<std::int64_t>(sum / static_cast<std::uint64_t>(width));
+    std::uint32_t* values = flatSum + static_cast<std::size_t>(y) * width;
+    const std::uint32_t rowLargest = removeOffset(values, static_cast<std::size_t>(width));
+    largest = rowLargest > largest ? rowLargest : largest;
+    total += static_cast<std::int64_t>(wideRowSum(values, width) / static_cast<std::uint64_t>(width));
   }
   const float mean = static_cast<float>(total / height);
 

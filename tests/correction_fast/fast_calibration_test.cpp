@@ -29,9 +29,12 @@ TEST(FastCalibration, FlatSumsAndAveragesMatchTheLiteralStepAtTheRangeEdges) {
         std::vector<std::uint32_t> literal(static_cast<std::size_t>(pixels));
         const std::uint32_t ceilingSum = 16384u * static_cast<std::uint32_t>(count);
         for (auto& s : literal) {
-          switch (rng() % 5) {
+          switch (rng() % 6) {
             case 0: s = ceilingSum - 1 + rng() % 3; break;                              // at the ceiling
             case 1: s = static_cast<std::uint32_t>(rng() % 4) * static_cast<std::uint32_t>(count) + rng() % 2; break;
+            case 5:  // a whole quotient anywhere below the ceiling, or one less than one
+              s = static_cast<std::uint32_t>(rng() % 16384) * static_cast<std::uint32_t>(count) - rng() % 2;
+              break;
             case 2: s = static_cast<std::uint32_t>(rng()); break;                       // anything 32-bit
             default: s = static_cast<std::uint32_t>(rng()) % ceilingSum; break;
           }
