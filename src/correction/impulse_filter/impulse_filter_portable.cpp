@@ -9,19 +9,19 @@ namespace {
 struct PortableBlock {
   static constexpr int kLanes = 8;
 
-  static void advance(std::uint32_t* sums, std::uint16_t* spreads, const std::uint16_t* top, int width, int count) {
-    advanceColumns(sums, spreads, top, width, 0, count);
+  static void advance(std::uint32_t* sums, std::uint16_t* spreads, std::uint16_t* steps, const std::uint16_t* top,
+                      int width, int count) {
+    advanceColumns(sums, spreads, steps, top, width, 0, count);
   }
 
   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* spreads,
-                                 const std::uint16_t* centre) {
+                                 const std::uint16_t* steps, const std::uint16_t* centre) {
     std::uint64_t open = 0;
     for (int lane = 0; lane < kLanes; ++lane) {
       const std::int32_t sum = static_cast<std::int32_t>(sums[lane] + sums[lane + 1] + sums[lane + 2] +
                                                          sums[lane + 3] + sums[lane + 4]);
       const std::int32_t mean = (sum - 1) / 25;
-      const auto distance = [](std::int32_t a, std::int32_t b) { return a > b ? a - b : b - a; };
-      std::int32_t bound = distance(centre[lane], centre[lane + 1]) + distance(centre[lane + 3], centre[lane + 4]);
+      std::int32_t bound = steps[lane] + steps[lane + 3];
       for (int x = lane; x < lane + 5; ++x) bound += spreads[x];
       const std::int32_t pixel = centre[lane + 2];
       const std::int32_t e = pixel > mean ? pixel - mean : mean - 1 - pixel;

@@ -8,8 +8,8 @@
 // values a and b, |a - m| + |b - m| >= |a - b|, so twelve disjoint pairs of the window bound D
 // from below without m: the ten vertical pairs outside the centre row (rows 0 and 1, rows 3 and
 // 4 of each column) and the centre row's columns 0 and 1, 3 and 4. Each row start stores, per
-// column, the sum of its two vertical pair differences (the column's "spread"); a block adds five
-// of them and the two centre-row pairs. Every value of the window but P is in a pair, so an
+// column, the sum of its two vertical pair differences (the column's "spread") and the centre
+// row's step to the next column; a block adds five spreads and two steps. Every value of the window but P is in a pair, so an
 // outlier anywhere else widens the bound as it widens D. On noise of any level the bound is
 // about two thirds of D, far above what a pixel inside its band needs, and it does not depend on
 // the mean, so shading and level do not weaken it. Saturating 16-bit sums are lower bounds too,
@@ -123,24 +123,27 @@ inline std::uint16_t columnSpread(const std::uint16_t* top, int width) {
   return static_cast<std::uint16_t>(spread > 65535u ? 65535u : spread);
 }
 
-// advance() for single columns, the vector kernels' tail.
-inline void advanceColumns(std::uint32_t* sums, std::uint16_t* spreads, const std::uint16_t* top, int width,
-                           int from, int count) {
+// advance() for single columns, the vector kernels' tail. The last column's step reads the
+// first pixel of the next row, which the frame has below every centre row; no block uses it.
+inline void advanceColumns(std::uint32_t* sums, std::uint16_t* spreads, std::uint16_t* steps,
+                           const std::uint16_t* top, int width, int from, int count) {
+  const std::uint16_t* centre = top + 2 * width;
   for (int x = from; x < count; ++x) {
     sums[x] += static_cast<std::uint32_t>(top[4 * width + x]) - top[x - width];  // wraps as intended
     spreads[x] = columnSpread(top + x, width);
+    steps[x] = static_cast<std::uint16_t>(centre[x] > centre[x + 1] ? centre[x] - centre[x + 1] : centre[x + 1] - centre[x]);
   }
 }
 
 // Block: a type with
 //   static constexpr int kLanes;   positions decided per call, at most 64
-//   static void advance(std::uint32_t* sums, std::uint16_t* spreads, const std::uint16_t* windowTop,
-//                       int width, int count);
+//   static void advance(std::uint32_t* sums, std::uint16_t* spreads, std::uint16_t* steps,
+//                       const std::uint16_t* windowTop, int width, int count);
 //     for count columns from windowTop on: moves the column sums down one row (the row above
-//     windowTop leaves, the row windowTop + 4 rows enters) and stores the column spreads; one
-//     pass, so each row is loaded once
+//     windowTop leaves, the row windowTop + 4 rows enters) and stores the column spreads and
+//     the centre row's steps; one pass, so each row is loaded once
 //   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* spreads,
-//                                  const std::uint16_t* centre);
+//                                  const std::uint16_t* steps, const std::uint16_t* centre);
 //     bit i set: position i of the block may leave its band and goes to the exact rule
 //   static std::int32_t windowDeviation(const std::uint16_t* windowTop, int width, std::int32_t mean);
 //     D = sum |v - m| over the window, as windowDeviationByValues gives it
@@ -157,6 +160,7 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
   // Index x: the sum of column x over the five window rows. Bounded by the frame width.
   std::uint32_t columnSums[kFrameWidth];
   std::uint16_t spreads[kFrameWidth];  // index x: the spread of column x
+  std::uint16_t steps[kFrameWidth];    // index x: |centre row at x - centre row at x + 1|
   std::uint64_t pending[(kMaxPositions + 63) / 64];
 
   const int positions = width - 8;  // columns 4 .. width - 5
@@ -172,7 +176,7 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
 
   for (int r = 4; r <= height - 5; ++r) {
     if (r + 5 < height) prefetchBytes(row(r + 5), static_cast<std::size_t>(width) * sizeof(std::uint16_t));
-    Block::advance(columnSums + 4, spreads + 4, row(r) + 4, width, width - 4);
+    Block::advance(columnSums + 4, spreads + 4, steps + 4, row(r) + 4, width, width - 4);
     const std::uint16_t* centre = row(r + 2);
 
     for (int w = 0; w < words; ++w) pending[w] = 0;
@@ -181,10 +185,10 @@ void filterImpulseNoiseRows(std::uint16_t* frame, int width, int height) {
     const int lastBlock = width - 4 - Block::kLanes;
     if (lastBlock >= 4) {
       for (int c = 4; c < lastBlock; c += Block::kLanes) {
-        markPending<Block::kLanes>(pending, c - 4, Block::undecided(columnSums + c, spreads + c, centre + c));
+        markPending<Block::kLanes>(pending, c - 4, Block::undecided(columnSums + c, spreads + c, steps + c, centre + c));
       }
       markPending<Block::kLanes>(pending, lastBlock - 4,
-                                 Block::undecided(columnSums + lastBlock, spreads + lastBlock, centre + lastBlock));
+                                 Block::undecided(columnSums + lastBlock, spreads + lastBlock, steps + lastBlock, centre + lastBlock));
       Block::leaveVectorCode();
     } else {
       for (int c = 4; c <= width - 5; ++c) pending[(c - 4) / 64] |= std::uint64_t{1} << ((c - 4) % 64);

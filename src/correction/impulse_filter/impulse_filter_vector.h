@@ -22,7 +22,8 @@ namespace {
 struct VectorBlock {
   static constexpr int kLanes = N47_VECTOR_BITS / 16;
 
-  static void advance(std::uint32_t* sums, std::uint16_t* spreads, const std::uint16_t* top, int width, int count) {
+  static void advance(std::uint32_t* sums, std::uint16_t* spreads, std::uint16_t* steps, const std::uint16_t* top,
+                      int width, int count) {
     const auto distance = [](Vector a, Vector b) {
       return N47_MM_SI(or)(N47_MM(subs_epu16)(a, b), N47_MM(subs_epu16)(b, a));
     };
@@ -37,8 +38,9 @@ struct VectorBlock {
       update(sums + x, widenLow(out), widenLow(in));
       update(sums + x + kLanes / 2, widenHigh(out), widenHigh(in));
       storeVector(spreads + x, N47_MM(adds_epu16)(distance(at(0), at(1)), distance(at(3), in)));
+      storeVector(steps + x, distance(at(2), loadVector(top + 2 * width + x + 1)));
     }
-    advanceColumns(sums, spreads, top, width, x, count);
+    advanceColumns(sums, spreads, steps, top, width, x, count);
   }
 
   static Vector windowSums(const std::uint32_t* sums) {
@@ -55,7 +57,7 @@ struct VectorBlock {
   }
 
   static std::uint64_t undecided(const std::uint32_t* sums, const std::uint16_t* spreads,
-                                 const std::uint16_t* centre) {
+                                 const std::uint16_t* steps, const std::uint16_t* centre) {
     const auto adds = [](Vector a, Vector b) { return N47_MM(adds_epu16)(a, b); };
     const auto subs = [](Vector a, Vector b) { return N47_MM(subs_epu16)(a, b); };
     const Vector one = N47_MM(set1_epi16)(1);
@@ -66,11 +68,7 @@ struct VectorBlock {
     const Vector e2 = adds(e, e);
     const Vector e5 = adds(adds(e2, e2), e);
 
-    const auto distance = [&](int x) {
-      const Vector a = loadVector(centre + x), b = loadVector(centre + x + 1);
-      return N47_MM_SI(or)(subs(a, b), subs(b, a));
-    };
-    Vector bound = adds(distance(0), distance(3));
+    Vector bound = adds(loadVector(steps), loadVector(steps + 3));
     for (int x = 0; x < 5; ++x) bound = adds(bound, loadVector(spreads + x));
     return openLanes(e5, adds(bound, bound), mean);
   }
