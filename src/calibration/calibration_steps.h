@@ -40,10 +40,18 @@ void generateDefectMap(std::uint16_t* frame, int width, int height, PixelMapRows
 //   gain = mean / value rounded to float, or 0.0 where the value is 0.
 void computeGainMap(std::uint32_t* flatSum, int width, int height, GainMapRows gainMap);
 
+// The last frame of a series of count frames: accumulateFlatFrame at index count - 1, then
+// computeGainMap, with the same sums and gains. A calibration runs it before generateDefectMap,
+// which reads and writes neither the sums nor the gain map; the fast forms make one pass over
+// the sums fewer.
+void finishFlatSeries(std::uint32_t* flatSum, const std::uint16_t* frame, int width, int height, int count,
+                      GainMapRows gainMap);
+
 namespace fast {
 FlatFrameStep accumulateFlatFrameBaseline, accumulateFlatFrameAvx2, accumulateFlatFrameAvx512;
 DefectMapStep generateDefectMapBaseline, generateDefectMapAvx2, generateDefectMapAvx512;
 GainMapStep computeGainMapBaseline, computeGainMapAvx2, computeGainMapAvx512;
+FinishSeriesStep finishFlatSeriesBaseline, finishFlatSeriesAvx2, finishFlatSeriesAvx512;
 }
 
 }  // namespace n47

@@ -28,4 +28,10 @@ void computeGainMap(std::uint32_t* flatSum, int width, int height, GainMapRows g
   }
 }
 
+void finishFlatSeries(std::uint32_t* flatSum, const std::uint16_t* frame, int width, int height, int count,
+                      GainMapRows gainMap) {
+  accumulateFlatFrame(flatSum, frame, width, height, count - 1, count);
+  computeGainMap(flatSum, width, height, gainMap);
+}
+
 }  // namespace n47

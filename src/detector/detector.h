@@ -54,7 +54,7 @@ class Detector {
   void calibrate(std::uint16_t* frame, int index, int count);
   void accumulateFlatFrame(const std::uint16_t* frame, int index, int count);
   void generateDefectMap(std::uint16_t* frame);
-  void computeGainMap();
+  void finishFlatSeries(const std::uint16_t* frame, int count);  // the last accumulation, then the gain map
 
   // Map files; 1 on success, 0 on failure (the map or the file is then as it was).
   int loadPixelMapFile(const char* path, PixelMapRows rows);

@@ -12,9 +12,14 @@ void Detector::calibrate(std::uint16_t* frame, int index, int count) {
     clearPixelMap();
     for (int r = 0; r < mapHeight; ++r) std::memcpy(newPixelMap[r], pixelMap[r], static_cast<std::size_t>(mapWidth));
   }
-  accumulateFlatFrame(frame, index, count);
+  // The last frame and the gain map in one step, before the defect map rewrites the frame;
+  // the defect map reads neither the sums nor the gain map.
+  if (index == count - 1) {
+    finishFlatSeries(frame, count);
+  } else {
+    accumulateFlatFrame(frame, index, count);
+  }
   generateDefectMap(frame);
-  if (index == count - 1) computeGainMap();
 }
 
 void Detector::accumulateFlatFrame(const std::uint16_t* frame, int index, int count) {
@@ -25,6 +30,8 @@ void Detector::generateDefectMap(std::uint16_t* frame) {
   activeKernels().generateDefectMap(frame, width, height, newPixelMap);
 }
 
-void Detector::computeGainMap() { activeKernels().computeGainMap(flatSum, width, height, newGainMap); }
+void Detector::finishFlatSeries(const std::uint16_t* frame, int count) {
+  activeKernels().finishFlatSeries(flatSum, frame, width, height, count, newGainMap);
+}
 
 }  // namespace n47

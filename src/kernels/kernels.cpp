@@ -16,7 +16,7 @@ namespace {
 
 constexpr Kernels kLiteralKernels = {filterImpulseNoise, repairCode2Pixels, applyGainMap,   repairDefectPixels,
                                      repairDefectLines,  maskBorder,        accumulateFlatFrame, generateDefectMap,
-                                     computeGainMap};
+                                     computeGainMap,     finishFlatSeries};
 
 // Without vector instructions: the same shortcuts as the vector forms, one position at a time.
 constexpr Kernels kPortableKernels = {
@@ -29,6 +29,7 @@ constexpr Kernels kPortableKernels = {
     .accumulateFlatFrame = fast::accumulateFlatFrameBaseline,
     .generateDefectMap = fast::generateDefectMapBaseline,
     .computeGainMap = fast::computeGainMapBaseline,
+    .finishFlatSeries = fast::finishFlatSeriesBaseline,
 };
 
 // `base` with every step that `changes` names. The tables built with it are const rather than
@@ -47,6 +48,7 @@ constexpr Kernels over(Kernels base, const Kernels& changes) {
   take(base.accumulateFlatFrame, changes.accumulateFlatFrame);
   take(base.generateDefectMap, changes.generateDefectMap);
   take(base.computeGainMap, changes.computeGainMap);
+  take(base.finishFlatSeries, changes.finishFlatSeries);
   return base;
 }
 
@@ -59,18 +61,19 @@ const Kernels kSse2Kernels = over(kPortableKernels, {.filterImpulseNoise = fast:
 
 // A wider set over the one below: its own impulse filter, gain and calibration steps.
 constexpr Kernels wider(const Kernels& below, FrameStage* filter, GainStage* gain, FlatFrameStep* flatFrame,
-                        DefectMapStep* defectMap, GainMapStep* gainMap) {
+                        DefectMapStep* defectMap, GainMapStep* gainMap, FinishSeriesStep* finishSeries) {
   return over(below, {.filterImpulseNoise = filter, .applyGainMap = gain, .accumulateFlatFrame = flatFrame,
-                      .generateDefectMap = defectMap, .computeGainMap = gainMap});
+                      .generateDefectMap = defectMap, .computeGainMap = gainMap, .finishFlatSeries = finishSeries});
 }
 
 const Kernels kAvx2Kernels = wider(kSse2Kernels, fast::filterImpulseNoiseAvx2, fast::applyGainMapAvx2,
-                                       fast::accumulateFlatFrameAvx2, fast::generateDefectMapAvx2, fast::computeGainMapAvx2);
+                                       fast::accumulateFlatFrameAvx2, fast::generateDefectMapAvx2, fast::computeGainMapAvx2,
+                                       fast::finishFlatSeriesAvx2);
 #endif
 #if N47_HAVE_AVX512_KERNELS
 const Kernels kAvx512Kernels = wider(kAvx2Kernels, fast::filterImpulseNoiseAvx512, fast::applyGainMapAvx512,
                                          fast::accumulateFlatFrameAvx512, fast::generateDefectMapAvx512,
-                                         fast::computeGainMapAvx512);
+                                         fast::computeGainMapAvx512, fast::finishFlatSeriesAvx512);
 #endif
 
 InstructionSet g_ceiling = InstructionSet::kAvx512;

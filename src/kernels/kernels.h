@@ -23,6 +23,9 @@ using FlatFrameStep = void(std::uint32_t* flatSum, const std::uint16_t* frame, i
                            int count);
 using DefectMapStep = void(std::uint16_t* frame, int width, int height, PixelMapRows map);
 using GainMapStep = void(std::uint32_t* flatSum, int width, int height, GainMapRows gainMap);
+// The last frame of a series of count: accumulateFlatFrame at index count - 1, then computeGainMap.
+using FinishSeriesStep = void(std::uint32_t* flatSum, const std::uint16_t* frame, int width, int height, int count,
+                              GainMapRows gainMap);
 
 struct Kernels {
   FrameStage* filterImpulseNoise = nullptr;
@@ -34,6 +37,7 @@ struct Kernels {
   FlatFrameStep* accumulateFlatFrame = nullptr;
   DefectMapStep* generateDefectMap = nullptr;
   GainMapStep* computeGainMap = nullptr;
+  FinishSeriesStep* finishFlatSeries = nullptr;
 };
 
 // The literal stages: the definition, and the oracle of every other table.

@@ -128,6 +128,33 @@ TEST(FastCalibration, GainMapsMatchTheLiteralStepOnBothSidesOfTheFloatExactRange
   });
 }
 
+TEST(FastCalibration, TheLastStepInOnePassMatchesAccumulatingThenTheGainMap) {
+  n47test::forEachLevel([](const n47::Kernels& kernels) {
+    std::mt19937 rng(29);
+    const int counts[] = {1, 2, 3, 7, 1000, 65537};
+    for (int trial = 0; trial < 36; ++trial) {
+      const int w = 1 + static_cast<int>(rng() % 70), h = 1 + static_cast<int>(rng() % 9);
+      const auto count = static_cast<std::uint32_t>(counts[trial % 6]);
+      std::vector<std::uint32_t> literal(static_cast<std::size_t>(w) * h);
+      for (auto& v : literal) {
+        switch (trial % 3) {
+          case 0: v = static_cast<std::uint32_t>(rng() % 16384) * (count - 1); break;  // earlier frames
+          case 1: v = 16384u * count - static_cast<std::uint32_t>(rng() % 70000); break;  // near the ceiling
+          default: v = static_cast<std::uint32_t>(rng()); break;
+        }
+      }
+      Frame frame(w, h);
+      for (auto& p : frame) p = static_cast<std::uint16_t>(rng() % 4 == 0 ? 90 + rng() % 20 : rng());
+      std::vector<std::uint32_t> fast = literal;
+      n47test::GainMap literalGain(w, h), fastGain(w, h);
+      n47::finishFlatSeries(literal.data(), frame.data(), w, h, static_cast<int>(count), literalGain.rows());
+      kernels.finishFlatSeries(fast.data(), frame.data(), w, h, static_cast<int>(count), fastGain.rows());
+      ASSERT_EQ(fast, literal) << w << " x " << h << ", count " << count;
+      ASSERT_TRUE(fastGain.sameBytes(literalGain)) << w << " x " << h << ", count " << count;
+    }
+  });
+}
+
 // The detector's own series, literal and fast, must leave the same maps, sums and frames.
 TEST(FastCalibration, ASeriesThroughTheExportMatchesTheLiteralSteps) {
   constexpr int W = n47::kFrameWidth, H = n47::kFrameHeight;
