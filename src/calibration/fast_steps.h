@@ -1,12 +1,13 @@
 // The fast calibration steps: the steps written once, over inner loops in the forms the
 // compiler vectorizes without changing a result (integer sums, exact in any order; per-element
 // floating-point steps), and the per-row sums of squares carried for sixteen rows side by side
-// in vector registers of the file's width, each row still in its own column order. Each instruction-set source file includes this and compiles
-// its own copy with its own flags (N47_DEFINE_CALIBRATION_STEPS below); the anonymous namespace
-// keeps the copies apart (the linker must never pick a wider copy for the baseline path). The
-// files are built with -fno-trapping-math, which lets the compiler vectorize the divisions; it
-// changes no value, only the assumption that someone reads floating-point exception flags,
-// which this library never does. Geometry the steps are not built for goes to the literal step.
+// in vector registers of the file's width, each row still in its own column order. Each
+// instruction-set source file includes this and compiles its own copy with its own flags
+// (N47_DEFINE_CALIBRATION_STEPS below); the anonymous namespace keeps the copies apart (the
+// linker must never pick a wider copy for the baseline path). The files are built with
+// -fno-trapping-math, which lets the compiler vectorize the divisions; it changes no value, only
+// the assumption that someone reads floating-point exception flags, which this library never
+// does. Geometry the steps are not built for goes to the literal step.
 #ifndef N47_CALIBRATION_FAST_STEPS_H
 #define N47_CALIBRATION_FAST_STEPS_H
 
@@ -325,7 +326,9 @@ inline void writeGains(const std::uint32_t* flatSum, int width, int height, std:
 inline void computeGainMapFast(std::uint32_t* flatSum, int width, int height, GainMapRows gainMap) {
   std::uint32_t largest = 0;
   std::int64_t total = 0;
-  for (int y = 0; y < height; ++y) removeRowOffset(flatSum + static_cast<std::size_t>(y) * width, width, largest, total);
+  for (int y = 0; y < height; ++y) {
+    removeRowOffset(flatSum + static_cast<std::size_t>(y) * width, width, largest, total);
+  }
   writeGains(flatSum, width, height, largest, total, gainMap);
 }
 

@@ -9,10 +9,10 @@
 // from below without m: the ten vertical pairs outside the centre row (rows 0 and 1, rows 3 and
 // 4 of each column) and the centre row's columns 0 and 1, 3 and 4. Each row start stores, per
 // column, the sum of its two vertical pair differences (the column's "spread") and the centre
-// row's step to the next column; a block adds five spreads and two steps. Every value of the window but P is in a pair, so an
-// outlier anywhere else widens the bound as it widens D. On noise of any level the bound is
-// about two thirds of D, far above what a pixel inside its band needs, and it does not depend on
-// the mean, so shading and level do not weaken it. Saturating 16-bit sums are lower bounds too,
+// row's step to the next column; a block adds five spreads and two steps. Every value of the
+// window but P is in a pair, so an outlier anywhere else widens the bound as it widens D. On
+// noise of any level the bound is about two thirds of D, far above what a pixel inside its band
+// needs, and it does not depend on the mean, so shading and level do not weaken it. Saturating 16-bit sums are lower bounds too,
 // so a block can only send extra positions to the exact rule, never misjudge one.
 //
 // How the in-place order is kept. For window row r, the block kernel decides from the frame as
@@ -131,7 +131,8 @@ inline void advanceColumns(std::uint32_t* sums, std::uint16_t* spreads, std::uin
   for (int x = from; x < count; ++x) {
     sums[x] += static_cast<std::uint32_t>(top[4 * width + x]) - top[x - width];  // wraps as intended
     spreads[x] = columnSpread(top + x, width);
-    steps[x] = static_cast<std::uint16_t>(centre[x] > centre[x + 1] ? centre[x] - centre[x + 1] : centre[x + 1] - centre[x]);
+    const int a = centre[x], b = centre[x + 1];
+    steps[x] = static_cast<std::uint16_t>(a > b ? a - b : b - a);
   }
 }
 
