@@ -1,7 +1,9 @@
-// Speed of the correction and calibration, literal and fast, on realistic detector frames.
+// Speed of the correction and calibration, literal and fast, on realistic detector frames and
+// on a hard one, beside the copy of a frame (the memory floor the README's cost model uses).
 // Each benchmark is registered once per level: "literal" runs the literal table, the others
 // the table of that instruction set.
-//   n47_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//   n47_bench --benchmark_enable_random_interleaving=true --benchmark_repetitions=5 \
+//             --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <cstring>
