@@ -105,6 +105,25 @@ wine64_environment() {
   unset WINEARCH WINESERVER
   wine=/usr/lib/wine/wine64
   wineserver=/usr/lib/wine/wineserver64
+  create_wine_prefix
+}
+
+# Creates $WINEPREFIX before any program runs in it. Now and then the first start of a fresh
+# prefix fails with "could not load kernel32.dll, status c0000135" and leaves it half made; the
+# prefix is then removed and made again, up to three times.
+create_wine_prefix() {
+  local attempt
+  for attempt in 1 2 3; do
+    if "$wine" wineboot --init >"$work/wineboot.txt" 2>&1 && "$wineserver" -w && [ -f "$WINEPREFIX/system.reg" ]; then
+      return 0
+    fi
+    echo "wine: prefix creation failed (attempt $attempt), making it again"
+    "$wineserver" -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+  done
+  cat "$work/wineboot.txt"
+  echo "FAIL: could not create the Wine prefix $WINEPREFIX"
+  exit 1
 }
 
 # Debian's 32-bit Wine, which cannot be installed beside the 64-bit libraries here: its
@@ -122,6 +141,7 @@ wine32_environment() {
   export WINESERVER=/usr/lib/wine/wineserver64
   wine=$sysroot/usr/lib/wine/wine
   wineserver=$WINESERVER
+  create_wine_prefix
 }
 
 # The reason a stage that needs 32-bit x86 code skips on this machine, or nothing.
