@@ -2,7 +2,7 @@
 // on a hard one, beside the copy of a frame (the memory floor the README's cost model uses).
 // Each benchmark is registered once per level: "literal" runs the literal table, the others
 // the table of that instruction set.
-//   n47_bench --benchmark_enable_random_interleaving=true --benchmark_repetitions=5 \
+//   n47_bench --benchmark_enable_random_interleaving=true --benchmark_repetitions=5
 //             --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
