@@ -1,6 +1,6 @@
-// The three calibration steps of a series of flat frames: their literal forms, and their fast
-// forms, one per instruction set (fast_steps.h), which give the literal steps' sums, frames and
-// maps for any count and geometry.
+// The three calibration steps of a series of flat frames, and the last frame's two steps in one:
+// their literal forms, and their fast forms, one per instruction set (fast_steps.h), which give
+// the literal steps' sums, frames and maps for any count and geometry.
 #ifndef N47_CALIBRATION_CALIBRATION_STEPS_H
 #define N47_CALIBRATION_CALIBRATION_STEPS_H
 
