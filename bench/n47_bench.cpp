@@ -50,7 +50,8 @@ std::vector<Level> levels() {
   return all;
 }
 
-// A stage on a fresh copy of the realistic frame per iteration (the copy is not timed).
+// A stage on a fresh copy of a frame, the realistic one unless given, per iteration (the copy
+// is not timed).
 using FrameStage = std::function<void(const n47::Kernels&, std::uint16_t*)>;
 
 void runOnFrame(benchmark::State& state, const n47::Kernels& kernels, const FrameStage& stage,

@@ -249,8 +249,8 @@ TEST(FastPipeline, MatchesTheLiteralPipelineWithDenseMapsAndStrongGains) {
   }
 }
 
-TEST(FastPipeline, MatchesTheLiteralPipelineOnARealisticDetectorFrame) {
-  const n47test::Scene scene = n47test::makeRealisticScene(n47::kFrameWidth, n47::kFrameHeight, 5);
+// Both modes of the pipeline on one scene, at every level, against the literal pipeline.
+void expectPipelinesMatch(const n47test::Scene& scene) {
   Frame literalNormal = scene.frame, literalCalibration = scene.frame;
   n47::correctFrame(n47::literalKernels(), literalNormal.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), false);
   n47::correctFrame(n47::literalKernels(), literalCalibration.data(), scene.width, scene.height, scene.map.rows(), scene.gain.rows(), true);
@@ -261,6 +261,16 @@ TEST(FastPipeline, MatchesTheLiteralPipelineOnARealisticDetectorFrame) {
     EXPECT_TRUE(normal == literalNormal);
     EXPECT_TRUE(calibration == literalCalibration);
   });
+}
+
+TEST(FastPipeline, MatchesTheLiteralPipelineOnARealisticDetectorFrame) {
+  expectPipelinesMatch(n47test::makeRealisticScene(n47::kFrameWidth, n47::kFrameHeight, 5));
+}
+
+// Dense impulses, clustered defects, flat patches where the band is narrowest and values above
+// 14 bits: thousands of replacements, each reopening the positions after it.
+TEST(FastPipeline, MatchesTheLiteralPipelineOnAHardFrame) {
+  expectPipelinesMatch(n47test::makeHardScene(640, 480, 6));
 }
 
 }  // namespace
