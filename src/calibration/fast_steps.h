@@ -225,17 +225,8 @@ inline void accumulateFlatFrameFast(std::uint32_t* flatSum, const std::uint16_t*
     return;
   }
   const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  if (index != count - 1) {
-    addFrame(flatSum, frame, pixels, index == 0);
-    return;
-  }
-  // The last frame: each stretch is averaged while it is still in the cache.
-  constexpr std::size_t kStretch = 2048;
-  for (std::size_t at = 0; at < pixels; at += kStretch) {
-    const std::size_t n = pixels - at < kStretch ? pixels - at : kStretch;
-    addFrame(flatSum + at, frame + at, n, index == 0);
-    averageSums(flatSum + at, n, count);
-  }
+  addFrame(flatSum, frame, pixels, index == 0);
+  if (index == count - 1) averageSums(flatSum, pixels, count);  // the detector's last step is finishFlatSeries
 }
 
 // Geometry outside the scratch goes to the literal step.

@@ -35,15 +35,21 @@
 namespace n47::fast {
 namespace {
 
+inline std::int32_t distance(std::int32_t a, std::int32_t b) { return a > b ? a - b : b - a; }
+
+// m = (S - 1) / 25 of the window whose left column is c; 0 for a sum of 0 (division truncates).
+inline std::int32_t windowMean(const std::uint32_t* columnSums, int c) {
+  const auto sum = static_cast<std::int32_t>(columnSums[c] + columnSums[c + 1] + columnSums[c + 2] +
+                                             columnSums[c + 3] + columnSums[c + 4]);
+  return (sum - 1) / 25;
+}
+
 // The block's bound at one position, on the live frame: true when the centre certainly stays.
 // It settles most positions that a replacement before them reopens without the exact rule.
 inline bool certainlyInBand(const std::uint16_t* frame, int width, int r, int c, const std::uint32_t* columnSums,
                             const std::uint16_t* spreads) {
-  const auto sum = static_cast<std::int32_t>(columnSums[c] + columnSums[c + 1] + columnSums[c + 2] +
-                                             columnSums[c + 3] + columnSums[c + 4]);
-  const std::int32_t mean = (sum - 1) / 25;
+  const std::int32_t mean = windowMean(columnSums, c);
   const std::uint16_t* centre = frame + static_cast<std::ptrdiff_t>(r + 2) * width + c;
-  const auto distance = [](std::int32_t a, std::int32_t b) { return a > b ? a - b : b - a; };
   std::int32_t bound = distance(centre[0], centre[1]) + distance(centre[3], centre[4]);
   for (int x = 0; x < 5; ++x) bound += spreads[c + x];
   const std::int32_t pixel = centre[2];
@@ -68,9 +74,7 @@ inline std::int32_t windowDeviationByValues(const std::uint16_t* top, int width,
 template <class Block>
 bool filterPosition(std::uint16_t* frame, int width, int r, int c, std::uint32_t* columnSums) {
   const std::uint16_t* top = frame + static_cast<std::ptrdiff_t>(r) * width + c;
-  const auto sum = static_cast<std::int32_t>(columnSums[c] + columnSums[c + 1] + columnSums[c + 2] +
-                                             columnSums[c + 3] + columnSums[c + 4]);
-  const std::int32_t mean = (sum - 1) / 25;  // 0 for a sum of 0: division truncates
+  const std::int32_t mean = windowMean(columnSums, c);
   const std::int32_t deviation = Block::windowDeviation(top, width, mean);
   const std::int32_t halfWidth = 2 * deviation / 5;
   const std::int32_t upper = mean + halfWidth;
@@ -118,9 +122,8 @@ void markPending(std::uint64_t* pending, int index, std::uint64_t bits) {
 // The spread of one column: |row 0 - row 1| + |row 3 - row 4| of the window, saturated at 65535
 // as the vector additions saturate.
 inline std::uint16_t columnSpread(const std::uint16_t* top, int width) {
-  const auto distance = [](unsigned a, unsigned b) { return a > b ? a - b : b - a; };
-  const unsigned spread = distance(top[0], top[width]) + distance(top[3 * width], top[4 * width]);
-  return static_cast<std::uint16_t>(spread > 65535u ? 65535u : spread);
+  const std::int32_t spread = distance(top[0], top[width]) + distance(top[3 * width], top[4 * width]);
+  return static_cast<std::uint16_t>(spread > 65535 ? 65535 : spread);
 }
 
 // advance() for single columns, the vector kernels' tail. The last column's step reads the
@@ -131,8 +134,7 @@ inline void advanceColumns(std::uint32_t* sums, std::uint16_t* spreads, std::uin
   for (int x = from; x < count; ++x) {
     sums[x] += static_cast<std::uint32_t>(top[4 * width + x]) - top[x - width];  // wraps as intended
     spreads[x] = columnSpread(top + x, width);
-    const int a = centre[x], b = centre[x + 1];
-    steps[x] = static_cast<std::uint16_t>(a > b ? a - b : b - a);
+    steps[x] = static_cast<std::uint16_t>(distance(centre[x], centre[x + 1]));
   }
 }
 
