@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "commands.h"
+#include "interruption.h"
 #include "tavrin_n47.h"
 
 namespace {
@@ -117,6 +118,7 @@ int main(int argc, char** argv) {
               << "Run with --help for more information.\n";
     return kUsageError;
   }
+  n47tool::installInterruptHandlers();
   try {
     if (*demoCommand) n47tool::runDemo(demo);
     if (*calibrate) n47tool::runCalibrate(flats, pixelMapOut, gainMapOut);
