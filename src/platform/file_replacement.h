@@ -37,6 +37,9 @@ class FileReplacement {
   // The temporary's descriptor, open for reading and writing, for writers that want one
   // (image libraries); -1 when closed. The replacement keeps owning it.
   int descriptor() const noexcept;
+  // The temporary's path while it exists under its own name, else null: for a program that
+  // removes it should a signal end it before the replacement can.
+  const char* temporaryPath() const noexcept;
 #endif
 
  private:

@@ -120,7 +120,9 @@ FileReplacement::FileReplacement(const char* target) noexcept : state_(new (std:
 
   char* temporary = copyWithRoom(s.target, kUniqueSuffixLength);
   if (temporary == nullptr) return;
-  const std::size_t length = std::strlen(temporary);
+  const char* slash = std::strrchr(temporary, '/');
+  const std::size_t length =
+      suffixPosition(temporary, slash == nullptr ? 0 : static_cast<std::size_t>(slash + 1 - temporary), std::strlen(temporary));
   for (int attempt = 0; attempt < 100 && s.descriptor < 0; ++attempt) {
     writeUniqueSuffix(temporary + length, static_cast<std::uint64_t>(::getpid()));
     // Created here and now, never through a link: nobody else's file is ever written. Open
@@ -148,6 +150,8 @@ FileReplacement::~FileReplacement() {
 bool FileReplacement::isOpen() const noexcept { return state_ != nullptr && !state_->failed && state_->descriptor >= 0; }
 
 int FileReplacement::descriptor() const noexcept { return state_ == nullptr ? -1 : state_->descriptor; }
+
+const char* FileReplacement::temporaryPath() const noexcept { return state_ == nullptr ? nullptr : state_->temporary; }
 
 bool FileReplacement::write(const void* data, std::size_t bytes) noexcept {
   if (!isOpen()) return false;

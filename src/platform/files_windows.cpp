@@ -119,7 +119,10 @@ FileReplacement::FileReplacement(const char* target) noexcept : state_(new (std:
 
   wchar_t* temporary = copyWithRoom(s.target, kUniqueSuffixLength);
   if (temporary == nullptr) return;
-  const std::size_t length = std::wcslen(temporary);
+  std::size_t nameStart = std::wcslen(temporary);
+  const std::size_t end = nameStart;
+  while (nameStart > 0 && temporary[nameStart - 1] != L'\\' && temporary[nameStart - 1] != L'/') --nameStart;
+  const std::size_t length = suffixPosition(temporary, nameStart, end);
   for (int attempt = 0; attempt < 100 && s.file == INVALID_HANDLE_VALUE; ++attempt) {
     writeUniqueSuffix(temporary + length, GetCurrentProcessId());
     s.file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,16 +1,37 @@
 // Names for temporary files beside a target: ".<12 letters or digits>.tmp". Exclusive creation
 // is what makes a temporary safe; the name only has to make a clash with another process,
 // another save of this one or a user's file unlikely, so that creation rarely needs a retry.
+// A target whose name is near the longest a file system allows gets its temporary from a
+// shortened stem, so that every name a target may have can be saved.
 #ifndef N47_PLATFORM_UNIQUE_SUFFIX_H
 #define N47_PLATFORM_UNIQUE_SUFFIX_H
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace n47 {
 
 inline constexpr std::size_t kUniqueSuffixLength = 17;
+// The longest file name the usual file systems take: bytes on POSIX, UTF-16 units on Windows.
+inline constexpr std::size_t kMaxNameLength = 255;
+
+// Where the suffix goes in `path` (`length` characters, its last component starting at
+// `nameStart`): at the end, unless the component and the suffix together would be too long a
+// name; then the component is cut, never inside a character of several units, so that the
+// temporary's name is no longer than the longest legal one.
+template <typename Char>
+std::size_t suffixPosition(const Char* path, std::size_t nameStart, std::size_t length) {
+  if (length - nameStart + kUniqueSuffixLength <= kMaxNameLength) return length;
+  std::size_t end = nameStart + (kMaxNameLength - kUniqueSuffixLength);
+  const auto continues = [](Char c) {
+    const auto unit = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(c));
+    return sizeof(Char) == 1 ? (unit & 0xC0u) == 0x80u : (unit & 0xFC00u) == 0xDC00u;  // UTF-8, UTF-16
+  };
+  while (end > nameStart && continues(path[end])) --end;
+  return end;
+}
 
 // Writes the suffix and a terminating zero at `out` (kUniqueSuffixLength + 1 characters).
 // `processId` keeps two processes apart; the clock and a counter keep saves apart.

@@ -59,6 +59,19 @@ TEST_F(MapFiles, SavedFilesHaveTheExactRawSizes) {
   EXPECT_EQ(dir_.names(), (std::vector<std::string>{"g.map", "p.map"})) << "no temporary is left behind";
 }
 
+// The temporary beside such a name would pass the system's limit of 255 bytes unless it is
+// shortened; the save used to fail as if the disk were full.
+TEST_F(MapFiles, NamesOfTheLongestLegalLengthsAreSaved) {
+  fillNewMapsRandomly(7);
+  for (const std::size_t length : {250u, 255u}) {
+    const std::string pixel(length - 4, 'p'), gain(length - 4, 'g');
+    ASSERT_EQ(SavePixelMap(dir_.file(pixel + ".map").c_str()), 1) << length;
+    ASSERT_EQ(SaveGainMap(dir_.file(gain + ".map").c_str()), 1) << length;
+    ASSERT_EQ(LoadPixelMap(dir_.file(pixel + ".map").c_str()), 1) << length;
+  }
+  EXPECT_EQ(dir_.names().size(), 4u) << "no temporary is left behind";
+}
+
 TEST_F(MapFiles, SaveThenLoadMakesTheActiveMapsEqualTheNewOnesByteForByte) {
   fillNewMapsRandomly(2);
   d_->newPixelMap[1536][2048] = 0xA5;  // the corner byte travels too

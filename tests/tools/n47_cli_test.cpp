@@ -44,6 +44,7 @@ TEST_F(BadInput, UsageErrorsExitTwoAndNameWhatWasWrong) {
       {"demo --flats 0", "--flats"},
       {"convert " + f("good.raw"), "output is required"},
       {"simulate flat " + f("keep.raw") + " --frames many", "--frames"},
+      {"simulate flat " + f("keep.raw") + " --frames 0x10", "--frames: not a decimal integer: 0x10"},
   };
   for (const auto& [arguments, mentions] : cases) expectRefused(arguments, mentions, 2);
 }
@@ -59,6 +60,9 @@ TEST_F(BadInput, NumbersMustBeFiniteAndInRange) {
       {"acquire " + f("keep.tif") + " --dose nan", "--dose must be a finite number"},
       {"acquire " + f("keep.tif") + " --frames 0", "--frames must lie between 1 and 500"},
       {"simulate flat " + f("keep.raw") + " --frames 1001", "--frames must lie between 1 and 1000"},
+      {"simulate flat " + f("keep.raw") + " --frames 01009", "--frames must lie between 1 and 1000"},  // not octal
+      {"simulate flat " + f("keep.raw") + " --dose 16000.0000001", "from 0 to 16000 (got 16000.0000001)"},
+      {"demo --out " + f("keep.raw"), "keep.raw: is not a folder"},
   };
   for (const auto& [arguments, mentions] : cases) expectRefused(arguments, mentions);
 }
@@ -103,7 +107,8 @@ TEST(MapsStats, HugeGainsFallInTheTopBinOfTheHistogram) {
 }
 
 // A TIFF as other programs write them, for the frames n47 must refuse.
-void writeOtherTiff(const std::string& path, int bits, int samples, int width, int height, int pages) {
+void writeOtherTiff(const std::string& path, int bits, int samples, int width, int height, int pages,
+                    int format = SAMPLEFORMAT_UINT, bool minIsWhite = false) {
   TIFF* tiff = TIFFOpen(path.c_str(), "w");
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * samples * bits / 8, 7);
   for (int page = 0; page < pages; ++page) {
@@ -111,7 +116,9 @@ void writeOtherTiff(const std::string& path, int bits, int samples, int width, i
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                 samples == 3 ? PHOTOMETRIC_RGB : minIsWhite ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, format);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     for (int r = 0; r < height; ++r) TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(r), 0);
     TIFFWriteDirectory(tiff);
@@ -135,11 +142,14 @@ TEST_F(BadInput, CorrectAndConvertReadTheirOwnTiffsAndRefuseOthers) {
   writeOtherTiff(dir.file("rgb16.tif"), 16, 3, 2048, 1536, 1);
   writeOtherTiff(dir.file("small.tif"), 16, 1, 640, 480, 1);
   writeOtherTiff(dir.file("pages.tif"), 16, 1, 2048, 1536, 2);
+  writeOtherTiff(dir.file("signed.tif"), 16, 1, 2048, 1536, 1, SAMPLEFORMAT_INT);
+  writeOtherTiff(dir.file("white.tif"), 16, 1, 2048, 1536, 1, SAMPLEFORMAT_UINT, true);
   std::ofstream(dir.file("text.tif")) << "not a TIFF";
   const std::pair<const char*, const char*> refused[] = {
       {"grey8.tif", "not a 16-bit greyscale TIFF (8 bits"}, {"rgb16.tif", "3 samples per pixel"},
       {"small.tif", "640 x 480 pixels"},                     {"pages.tif", "a TIFF of 2 pages"},
-      {"text.tif", "not a readable TIFF"},
+      {"text.tif", "not a readable TIFF"},                   {"signed.tif", "a TIFF of signed integers"},
+      {"white.tif", "a min-is-white TIFF"},
   };
   for (const auto& [name, mentions] : refused) {
     expectRefused("correct " + f(name) + " " + f("keep.raw"), mentions);
@@ -178,6 +188,13 @@ TEST(Simulate, ASeriesHasFreshNoiseOnOnePanelAndTheIdealFileIsReported) {
   // Frames of one panel differ by noise only; another panel's pixels respond differently too.
   EXPECT_LT(medianAbsoluteDifference(frames[1], frames[2]),
             medianAbsoluteDifference(frames[1], n47tool::readRawFrame(dir.file("other.raw"))) / 2);
+}
+
+TEST(Simulate, ASeedWithALeadingZeroIsDecimal) {
+  n47test::TempDir dir;
+  ASSERT_EQ(n47("simulate dark " + quoted(dir.file("a.raw")) + " --seed 010").status, 0);
+  ASSERT_EQ(n47("simulate dark " + quoted(dir.file("b.raw")) + " --seed 10").status, 0);
+  EXPECT_EQ(n47test::readFileBytes(dir.file("a.raw")), n47test::readFileBytes(dir.file("b.raw")));
 }
 
 TEST(Acquire, OnePageAFrameEachNamingItsIndexAndTemperature) {

@@ -333,7 +333,10 @@ void runDemo(const DemoOptions& options) {
   if (options.flats < 1 || options.flats > 1000) throw std::runtime_error("--flats must lie between 1 and 1000");
   std::error_code error;
   fs::create_directories(options.outputFolder, error);
-  if (!fs::is_directory(options.outputFolder)) throw std::runtime_error(options.outputFolder + ": cannot create the folder");
+  if (!fs::is_directory(options.outputFolder)) {
+    throw std::runtime_error(options.outputFolder + (fs::exists(options.outputFolder) ? ": is not a folder"
+                                                     : ": cannot create the folder" + systemReason(error.value())));
+  }
   const auto file = [&](const char* name) { return (fs::path(options.outputFolder) / name).string(); };
   checkWritable(file("report.txt"));
 

@@ -1,7 +1,9 @@
 #include "detector_session.h"
 
+#include <cerrno>
 #include <stdexcept>
 
+#include "interruption.h"
 #include "n47sim/sim_control.h"
 #include "tavrin_n47.h"
 
@@ -43,13 +45,23 @@ void DetectorSession::loadGainMap(const std::string& path) {
   }
 }
 
-void DetectorSession::savePixelMap(const std::string& path) {
-  if (SavePixelMap(path.c_str()) != 1) throw std::runtime_error(path + ": the pixel map cannot be saved there");
+namespace {
+
+// The library removes its temporary itself when a save fails, but no signal handler here can
+// name it: a signal waits for the save to end.
+void saveMap(decltype(&SavePixelMap) save, const std::string& path, const char* what) {
+  HeldInterrupts held;
+  errno = 0;
+  if (save(path.c_str()) == 1) return;
+  // errno is the failed step's: the library's clean-up after it leaves errno alone.
+  throw std::runtime_error(path + ": the " + what + " cannot be saved there" + systemReason(errno));
 }
 
-void DetectorSession::saveGainMap(const std::string& path) {
-  if (SaveGainMap(path.c_str()) != 1) throw std::runtime_error(path + ": the gain map cannot be saved there");
-}
+}  // namespace
+
+void DetectorSession::savePixelMap(const std::string& path) { saveMap(SavePixelMap, path, "pixel map"); }
+
+void DetectorSession::saveGainMap(const std::string& path) { saveMap(SaveGainMap, path, "gain map"); }
 
 void DetectorSession::calibrate(const Frame& frame, int index, int count) {
   Frame scratch = frame;

@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
+#include "interruption.h"
 #include "platform/file_replacement.h"
 #include "platform/read_whole_file.h"
 #include "tavrin_n47.h"
@@ -22,34 +25,57 @@ std::runtime_error failure(const std::string& path, const std::string& what) {
   return std::runtime_error(path + ": " + what);
 }
 
-// Why `path` cannot be replaced, when it already names something that is no ordinary file.
-std::string refusal(const std::string& path) {
-  std::error_code error;
-  const auto status = fs::status(path, error);
-  if (fs::is_directory(status)) return "is a folder";
-  if (fs::exists(status) && !fs::is_regular_file(status)) return "is not an ordinary file (a device, FIFO or socket)";
-  if (fs::is_symlink(fs::symlink_status(path, error)) && !fs::exists(status)) return "is a link to nothing";
-  return "cannot be written";
+// A failed write, with the system's reason (a full disk, a read-only folder, the file-size
+// limit) when there is one.
+std::runtime_error writeFailure(const std::string& path, int error = errno) {
+  return failure(path, "cannot be written" + systemReason(error));
 }
+
+// A replacement of `path` whose temporary a signal that ends the program removes too.
+struct ListedReplacement {
+  RemovedOnInterrupt listing;
+  HeldInterrupts held;  // until the temporary is listed
+  n47::FileReplacement file;
+  int openError;  // why the temporary could not be made
+  explicit ListedReplacement(const std::string& path)
+      : file((errno = 0, path.c_str())), openError(file.isOpen() ? 0 : errno) {
+    listing.list(file.temporaryPath());
+    held.release();
+  }
+
+  // Why `path` cannot be replaced.
+  std::runtime_error refusal(const std::string& path) const {
+    std::error_code error;
+    const auto status = fs::status(path, error);
+    if (fs::is_directory(status)) return failure(path, "is a folder");
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+      return failure(path, "is not an ordinary file (a device, FIFO or socket)");
+    }
+    if (fs::is_symlink(fs::symlink_status(path, error)) && !fs::exists(status)) return failure(path, "is a link to nothing");
+    return writeFailure(path, openError);
+  }
+};
 
 // Writes through `write(file)` into a replacement of `path` (a unique temporary beside it,
 // flushed and renamed over it at the end); a failure anywhere leaves `path` as it was.
 template <typename Write>
 void writeReplacing(const std::string& path, Write write) {
-  n47::FileReplacement file(path.c_str());
-  if (!file.isOpen()) throw failure(path, refusal(path));
-  write(file);
-  if (!file.commit()) throw failure(path, "cannot be written");
+  ListedReplacement replacement(path);
+  if (!replacement.file.isOpen()) throw replacement.refusal(path);
+  write(replacement.file);
+  if (!replacement.file.commit()) throw writeFailure(path);
 }
 
 // A descriptor of the replacement's temporary that the image libraries may close themselves.
 int duplicateOf(const n47::FileReplacement& file, const std::string& path) {
   const int descriptor = ::dup(file.descriptor());
-  if (descriptor < 0) throw failure(path, "cannot be written");
+  if (descriptor < 0) throw writeFailure(path);
   return descriptor;
 }
 
 }  // namespace
+
+std::string systemReason(int error) { return error == 0 ? "" : " (" + std::string(std::strerror(error)) + ")"; }
 
 std::string extensionOf(const std::string& path) {
   std::string extension = fs::path(path).extension().string();
@@ -64,12 +90,13 @@ void checkWritable(const std::string& path) {
   if (!fs::is_directory(folder, error)) throw failure(path, "the folder " + folder.string() + " does not exist");
   if (fs::is_directory(target, error)) throw failure(path, "is a folder");
   // The probe's temporary goes away with it.
-  if (!n47::FileReplacement(path.c_str()).isOpen()) throw failure(path, refusal(path));
+  const ListedReplacement probe(path);
+  if (!probe.file.isOpen()) throw probe.refusal(path);
 }
 
 void writeTextFile(const std::string& path, const std::string& text) {
   writeReplacing(path, [&](n47::FileReplacement& file) {
-    if (!file.write(text.data(), text.size())) throw failure(path, "cannot be written");
+    if (!file.write(text.data(), text.size())) throw writeFailure(path);
   });
 }
 
@@ -102,7 +129,7 @@ void writeRawFrame(const std::string& path, const Frame& frame) {
       bytes[2 * i] = static_cast<std::uint8_t>(frame[i] & 0xFF);
       bytes[2 * i + 1] = static_cast<std::uint8_t>(frame[i] >> 8);
     }
-    if (!file.write(bytes.data(), bytes.size())) throw failure(path, "cannot be written");
+    if (!file.write(bytes.data(), bytes.size())) throw writeFailure(path);
   });
 }
 
@@ -126,11 +153,12 @@ void writeTiffPages(const std::string& path, int pages, const PageSource& page) 
     // libtiff links each page to the one before by reading back that page's directory: the
     // replacement's temporary is open for reading too.
     TIFF* tiff = TIFFFdOpen(duplicateOf(file, path), path.c_str(), "w");
-    if (tiff == nullptr) throw failure(path, "cannot be written");
+    if (tiff == nullptr) throw writeFailure(path);
     const std::string software = "n47 " N47_VERSION_STRING;
     Frame frame(kPixels);
     std::string description;
     bool ok = true;
+    int error = 0;  // of the write that failed, before closing can change errno
     try {
       for (int index = 0; index < pages && ok; ++index) {
         page(index, frame, description);
@@ -155,13 +183,14 @@ void writeTiffPages(const std::string& path, int pages, const PageSource& page) 
           ok = TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(r), 0) == 1;
         }
         ok = ok && TIFFWriteDirectory(tiff) == 1;
+        if (!ok) error = errno;
       }
     } catch (...) {
       TIFFClose(tiff);
       throw;
     }
     TIFFClose(tiff);
-    if (!ok) throw failure(path, "cannot be written");
+    if (!ok) throw writeFailure(path, error);
   });
 }
 
@@ -208,9 +237,19 @@ Frame readPage(TIFF* tiff, const std::string& path, std::uint32_t maxWidth, std:
   TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
   TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
   TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
-  if (bits != 16 || samples != 1 || format != SAMPLEFORMAT_UINT || photometric != PHOTOMETRIC_MINISBLACK) {
+  if (bits != 16 || samples != 1) {
     throw failure(path, "not a 16-bit greyscale TIFF (" + std::to_string(bits) + " bits, " + std::to_string(samples) +
                             " samples per pixel)");
+  }
+  if (format != SAMPLEFORMAT_UINT) {
+    const std::string samples = format == SAMPLEFORMAT_INT      ? "signed integers"
+                                : format == SAMPLEFORMAT_IEEEFP ? "floating-point numbers"
+                                                                : "samples of format " + std::to_string(format);
+    throw failure(path, "a TIFF of " + samples + "; n47 reads unsigned 16-bit grey");
+  }
+  if (photometric == PHOTOMETRIC_MINISWHITE) throw failure(path, "a min-is-white TIFF (0 is white); n47 reads min-is-black grey");
+  if (photometric != PHOTOMETRIC_MINISBLACK) {
+    throw failure(path, "not a greyscale TIFF (photometric interpretation " + std::to_string(photometric) + ")");
   }
   if (TIFFIsTiled(tiff)) throw failure(path, "a tiled TIFF; n47 reads TIFFs written in strips");
   if (w == 0 || h == 0 || w > maxWidth || h > maxHeight) {
@@ -271,15 +310,17 @@ void writePng(const std::string& path, const Picture& picture) {
     const int descriptor = duplicateOf(replacement, path);
     std::FILE* file = ::fdopen(descriptor, "wb");
     if (file == nullptr) {
+      const int error = errno;
       ::close(descriptor);
-      throw failure(path, "cannot be written");
+      throw writeFailure(path, error);
     }
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (png == nullptr || info == nullptr || setjmp(png_jmpbuf(png))) {
+      const int error = errno;
       png_destroy_write_struct(&png, &info);
       std::fclose(file);
-      throw failure(path, "cannot be written as PNG");
+      throw writeFailure(path, error);
     }
     png_init_io(png, file);
     png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height), 8,
@@ -292,7 +333,7 @@ void writePng(const std::string& path, const Picture& picture) {
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    if (std::fclose(file) != 0) throw failure(path, "cannot be written");
+    if (std::fclose(file) != 0) throw writeFailure(path);
   });
 }
 

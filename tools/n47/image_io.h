@@ -53,6 +53,8 @@ Picture readPng(const std::string& path);
 
 // Lower-cased extension with the dot (".tif"), or "".
 std::string extensionOf(const std::string& path);
+// " (reason)" for a system error number, or "" for 0.
+std::string systemReason(int error);
 // Fails early, before any work, when an output cannot be created where it is asked for.
 void checkWritable(const std::string& path);
 

@@ -2,6 +2,7 @@
 // map inspection, conversion, simulation and acquisition).
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
 #include <stdexcept>
 
@@ -44,6 +45,28 @@ void addCorrectionOptions(CLI::App* command, std::string& pixelMap, std::string&
   command->add_option("--pixel-map", pixelMap, "pixel-map file to load");
   command->add_option("--gain-map", gainMap, "gain-map file to load");
   command->add_flag("--calibration-mode", calibrationMode, "leave out the gain and the border mask");
+}
+
+// CLI11 reads an integer as C does, "010" as 8 and "09" as no number; a user types decimal.
+// Every integer option of `app` and its commands gets its digits without leading zeros, and
+// anything but a sign and decimal digits is refused.
+void readIntegersAsDecimal(CLI::App& app) {
+  for (CLI::Option* option : app.get_options()) {
+    const std::string type = option->get_type_name();
+    if (type.rfind("INT", 0) != 0 && type.rfind("UINT", 0) != 0) continue;
+    option->transform(CLI::Validator(
+        [](std::string& text) -> std::string {
+          const std::size_t digits = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+          if (text.size() == digits || text.find_first_not_of("0123456789", digits) != std::string::npos) {
+            return "not a decimal integer: " + text;
+          }
+          const std::size_t first = std::min(text.find_first_not_of('0', digits), text.size() - 1);
+          text.erase(digits, first - digits);
+          return "";
+        },
+        ""));
+  }
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) readIntegersAsDecimal(*command);
 }
 
 }  // namespace
@@ -109,6 +132,7 @@ int main(int argc, char** argv) {
   acquireCommand->add_option("--dose", acquire.dose, "signal at unit gain, counts above dark")->capture_default_str();
   acquireCommand->add_option("--seed", acquire.seed, "seed of the simulated detector")->capture_default_str();
 
+  readIntegersAsDecimal(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

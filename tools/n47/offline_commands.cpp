@@ -1,6 +1,7 @@
 // The offline subcommands: calibrate, correct, maps, convert, simulate, acquire. Every input is
 // checked and every output's folder tested before any work, so bad input leaves existing
 // outputs as they were.
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -34,11 +35,17 @@ void requireExtension(const std::string& path, std::initializer_list<const char*
   throw std::runtime_error(path + ": unsupported file type (use " + list + ")");
 }
 
+// The shortest text that reads back as `value`: a value just past a limit shows how far past.
+std::string exactly(double value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
 // NaN passes every "<" and ">" test and converts to garbage, so each number is checked whole.
 void requireInRange(const char* option, double value, double low, double high) {
   if (!(std::isfinite(value) && value >= low && value <= high)) {
     std::ostringstream message;
-    message << option << " must be a finite number from " << low << " to " << high << " (got " << value << ")";
+    message << option << " must be a finite number from " << low << " to " << high << " (got " << exactly(value) << ")";
     throw std::runtime_error(message.str());
   }
 }
