@@ -242,10 +242,10 @@ Frame readPage(TIFF* tiff, const std::string& path, std::uint32_t maxWidth, std:
                             " samples per pixel)");
   }
   if (format != SAMPLEFORMAT_UINT) {
-    const std::string samples = format == SAMPLEFORMAT_INT      ? "signed integers"
-                                : format == SAMPLEFORMAT_IEEEFP ? "floating-point numbers"
-                                                                : "samples of format " + std::to_string(format);
-    throw failure(path, "a TIFF of " + samples + "; n47 reads unsigned 16-bit grey");
+    const std::string kind = format == SAMPLEFORMAT_INT      ? "signed integers"
+                             : format == SAMPLEFORMAT_IEEEFP ? "floating-point numbers"
+                                                             : "samples of format " + std::to_string(format);
+    throw failure(path, "a TIFF of " + kind + "; n47 reads unsigned 16-bit grey");
   }
   if (photometric == PHOTOMETRIC_MINISWHITE) throw failure(path, "a min-is-white TIFF (0 is white); n47 reads min-is-black grey");
   if (photometric != PHOTOMETRIC_MINISBLACK) {
@@ -314,7 +314,9 @@ void writePng(const std::string& path, const Picture& picture) {
       ::close(descriptor);
       throw writeFailure(path, error);
     }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    // libpng would print its own message first; n47 reports the failure itself.
+    const auto onError = [](png_structp failed, png_const_charp) { png_longjmp(failed, 1); };
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, [](png_structp, png_const_charp) {});
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (png == nullptr || info == nullptr || setjmp(png_jmpbuf(png))) {
       const int error = errno;
