@@ -159,33 +159,29 @@ TEST(N47OutputFiles, ASignalThatEndsTheToolRemovesItsTemporaryAndKeepsTheOldFile
 TEST(N47OutputFiles, AFailedWriteNamesTheSystemsReasonAndKeepsTheOldFiles) {
   if (n47tooltest::runShell("unshare -m true 2>&1").status != 0) GTEST_SKIP() << "no private mount namespace here";
   const std::string tool = N47_TOOL_PATH;
-  const std::pair<std::string, std::string> cases[] = {
-      {"mount -t tmpfs -o size=1m none d && olds", tool + " simulate flat d/o.raw"},
-      {"mount -t tmpfs -o size=1m none d && olds", tool + " acquire d/o.tif"},
-      {"mount -t tmpfs none d && olds && mount -o remount,ro d", tool + " simulate flat d/o.raw"},
-      {"olds && chmod 555 d", "setpriv --reuid=65534 --regid=65534 --clear-groups " + tool + " simulate flat d/o.raw"},
-      {"olds && ulimit -f 1000", tool + " convert frame.raw d/o.tif"},
-      {"olds && ulimit -f 1000", tool + " correct frame.raw d/o.png"},
-      {"olds && ulimit -f 1000", tool + " calibrate frame.raw --pixel-map d/p.map --gain-map d/g.map"},
+  const std::string simulate = tool + " simulate flat d/o.raw";
+  const std::tuple<const char*, std::string, const char*> cases[] = {
+      {"mount -t tmpfs -o size=1m none d && olds", simulate, "o.raw: cannot be written (No space left on device)"},
+      {"mount -t tmpfs -o size=1m none d && olds", tool + " acquire d/o.tif", "o.tif: cannot be written (No space left on device)"},
+      {"mount -t tmpfs none d && olds && mount -o remount,ro d", simulate, "o.raw: cannot be written (Read-only file system)"},
+      {"olds && chmod 555 d", "setpriv --reuid=65534 --regid=65534 --clear-groups " + simulate,
+       "o.raw: cannot be written (Permission denied)"},
+      {"olds && ulimit -f 1000", tool + " convert frame.raw d/o.tif", "o.tif: cannot be written (File too large)"},
+      {"olds && ulimit -f 1000", tool + " correct frame.raw d/o.png", "o.png: cannot be written (File too large)"},
+      {"olds && ulimit -f 1000", tool + " calibrate frame.raw --pixel-map d/p.map --gain-map d/g.map",
+       "p.map: the pixel map cannot be saved there (File too large)"},
   };
-  const char* reasons[] = {"o.raw: cannot be written (No space left on device)",
-                           "o.tif: cannot be written (No space left on device)",
-                           "o.raw: cannot be written (Read-only file system)",
-                           "o.raw: cannot be written (Permission denied)",
-                           "o.tif: cannot be written (File too large)",
-                           "o.png: cannot be written (File too large)",
-                           "p.map: the pixel map cannot be saved there (File too large)"};
   n47test::TempDir dir;
   fs::permissions(dir.path(), fs::perms::others_exec, fs::perm_options::add);
   ASSERT_EQ(n47tooltest::n47("simulate phantom " + n47tooltest::quoted(dir.file("frame.raw"))).status, 0);
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const auto& [place, command] = cases[i];
+  for (const auto& [place, command, reason] : cases) {
     SCOPED_TRACE(command);
-    const std::string script = "cd \"" + dir.path().string() + "\"" +
-                               " && olds() { for f in o.raw o.tif o.png p.map g.map; do echo old >d/$f; done; }"
-                               " && rm -rf d && mkdir d && " + place + " && " + command + "; echo \"status $?\"; cat d/* | tr \"\\n\" \" \"; ls -A d | tr \"\\n\" \" \"";
+    const std::string script = "cd \"" + dir.path().string() +
+                               "\" && olds() { for f in o.raw o.tif o.png p.map g.map; do echo old >d/$f; done; }"
+                               " && rm -rf d && mkdir d && " + place + " && " + command +
+                               "; echo \"status $?\"; cat d/* | tr \"\\n\" \" \"; ls -A d | tr \"\\n\" \" \"";
     const n47tooltest::ToolRun run = n47tooltest::runShell("unshare -m sh -c " + n47tooltest::quoted(script) + " 2>&1");
-    EXPECT_NE(run.output.find(reasons[i]), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(reason), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("status 1\nold old old old old g.map o.png o.raw o.tif p.map "), std::string::npos)
         << "the old files and no temporary:\n" << run.output;
   }
