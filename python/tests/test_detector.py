@@ -1,3 +1,6 @@
+import os
+import resource
+
 import numpy as np
 import pytest
 
@@ -133,6 +136,7 @@ def _write(path, size):
     (lambda folder, size: folder, "not a regular file"),
     (lambda folder, size: _write(folder / "short.raw", size - 1), "bytes; a .* map has exactly"),
     (lambda folder, size: folder / "fifo", "not a regular file"),
+    (lambda folder, size: f"{_write(folder / 'map.raw', size)}/", "ends with a slash, so it names a folder"),
 ])
 def test_refused_map_loads_give_the_reason(detector, tmp_path, fifo, no_hang, load, size, make, reason):
     with pytest.raises(n47.DetectorError, match=reason):
@@ -144,11 +148,26 @@ def test_refused_map_loads_give_the_reason(detector, tmp_path, fifo, no_hang, lo
 @pytest.mark.parametrize("target, reason", [("no/such/folder/map.raw", "does not exist"),
                                             (".", "not a regular file"),
                                             ("fifo", "not a regular file"),
-                                            ("link", "a link to nothing")])
+                                            ("link", "a link to nothing"),
+                                            ("new/", "ends with a slash, so it names a folder"),
+                                            ("n" * 256, "cannot be written: File name too long")])
 def test_refused_map_saves_give_the_reason(calibrated, tmp_path, fifo, no_hang, save, target, reason):
     (tmp_path / "link").symlink_to(tmp_path / "nothing")
     with pytest.raises(n47.DetectorError, match=reason):
-        getattr(calibrated, save)(tmp_path / target)
+        getattr(calibrated, save)(f"{tmp_path}/{target}")
+    assert not (tmp_path / "new").exists()
+
+
+def test_a_save_cut_short_names_the_cause_not_the_disk(calibrated, tmp_path):
+    soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, hard))
+    try:
+        with pytest.raises(n47.DetectorError) as refused:
+            calibrated.save_gain_map(tmp_path / "gain.raw")
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+    assert str(refused.value).endswith("the gain map cannot be written: File too large")
+    assert os.listdir(tmp_path) == []
 
 
 @pytest.mark.parametrize("name", ["fifo", "short.raw"])
