@@ -3,9 +3,10 @@
 // outside its documented range, a refused start must leave the previous model in charge,
 // and an accepted one must place every defect on the panel and render without fault (the
 // sanitizers watch the conversions to pixels).
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
+#include <iterator>
 #include <limits>
 #include <vector>
 
@@ -48,7 +49,9 @@ std::vector<n47sim_defect> modelDefects() {
 }
 
 bool sameDefects(const std::vector<n47sim_defect>& a, const std::vector<n47sim_defect>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(n47sim_defect)) == 0;
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const n47sim_defect& x, const n47sim_defect& y) {
+    return x.kind == y.kind && x.row == y.row && x.column == y.column;
+  });
 }
 
 }  // namespace

@@ -73,7 +73,8 @@ class Simulator:
         for name, value in params.items():
             if name not in MODEL_PARAMETERS:
                 raise TypeError(f"unknown model parameter {name!r}; the parameters are {', '.join(MODEL_PARAMETERS)}")
-            setattr(chosen, name, _in_range(name, value, *ranges[name], integral=isinstance(getattr(chosen, name), int)))
+            integral = isinstance(getattr(chosen, name), int)
+            setattr(chosen, name, _in_range(name, value, *ranges[name], integral))
         with _library.lock:
             if self._lib.n47sim_model_start(ctypes.byref(chosen)) != 1:
                 raise ValueError("the simulator refused the model's parameters")
@@ -210,13 +211,15 @@ class Simulator:
 
 
 def _in_range(name, value, low, high, integral):
-    try:
-        if not integral and not isinstance(value, numbers.Real):
-            raise TypeError
-        number = operator.index(value) if integral else float(value)
-    except TypeError:
-        kind = "an integer" if integral else "a number"
-        raise TypeError(f"{name} must be {kind}, not {type(value).__name__}") from None
+    if integral:
+        try:
+            number = operator.index(value)
+        except TypeError:
+            raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+    elif isinstance(value, numbers.Real):
+        number = float(value)
+    else:
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
     if not low <= number <= high:  # NaN too
         raise ValueError(f"{name} must lie between {low:g} and {high:g}, not {value!r}")
     return number
