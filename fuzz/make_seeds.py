@@ -166,6 +166,39 @@ def calibration_seeds():
           calibration(w, h, set(), [(200, 500, [rng.randrange(256) for _ in range(w * h)], [(9, 128)])]))
 
 
+def model_params_seeds():
+    """A seed, then per field after it a choice: 0 default, 1 low end, 2 high end, 3 below,
+    4 above, 5 a share of the range (one byte), 6 any value (a double or an int32)."""
+    fields = 14
+    first_count = 7  # the fields from dead_pixels on are ints
+
+    def seed(choices):
+        data = list(struct.pack("<I", 47))
+        for index in range(fields):
+            choice = choices.get(index, 0)
+            if isinstance(choice, tuple):  # (6, value)
+                data.append(6)
+                data.extend(struct.pack("<d" if index < first_count else "<i", choice[1]))
+            else:
+                data.append(choice)
+                if choice == 5:
+                    data.append(200)
+        return data
+
+    write("model_params", "defaults", seed({}))
+    write("model_params", "all-low", seed({i: 1 for i in range(fields)}))
+    write("model_params", "all-high", seed({i: 2 for i in range(fields)}))
+    write("model_params", "shares", seed({i: 5 for i in range(fields)}))
+    for index, name in [(2, "prnu-above"), (3, "shading-above"), (11, "dead-rows-above"),
+                        (13, "band-lines-above"), (0, "dark-offset-below")]:
+        write("model_params", name, seed({index: 4 if "above" in name else 3}))
+    write("model_params", "prnu-nan", seed({2: (6, float("nan"))}))
+    write("model_params", "impulse-rate-infinite", seed({6: (6, float("inf"))}))
+    write("model_params", "bright-columns-5000", seed({12: (6, 5000)}))
+    write("model_params", "dead-rows-100", seed({11: (6, 100)}))
+
+
 if __name__ == "__main__":
     correction_seeds()
     calibration_seeds()
+    model_params_seeds()

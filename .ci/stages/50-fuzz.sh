@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/install-deps.sh base fuzz
 seconds="${N47_FUZZ_SECONDS:-60}"
-targets=(control_messages map_file correction_stages calibration_steps)
+targets=(control_messages map_file correction_stages calibration_steps model_params)
 
 cmake --preset fuzz
 cmake --build --preset fuzz --target "${targets[@]/%/_fuzzer}"

@@ -14,6 +14,17 @@ _O_CLOEXEC = getattr(os, "O_CLOEXEC", 0)
 _O_NOCTTY = getattr(os, "O_NOCTTY", 0)
 
 
+_NAME_MAX = 255  # bytes in one name, where the folder does not say
+
+
+def text_path(path, what):
+    """A str, bytes or path-like path as a str, refused when its trailing slash names a folder."""
+    text = os.fsdecode(os.fspath(path))
+    if text.endswith(os.sep) or (os.altsep and text.endswith(os.altsep)):
+        raise ValueError(f"{text}: ends with a slash, so it names a folder, not {what}")
+    return text
+
+
 def checked_array(value, shape, dtype, name):
     """`value` itself when it is an array of exactly this shape and dtype (any byte order)."""
     if not isinstance(value, np.ndarray):
@@ -32,15 +43,16 @@ def read_into(path, destination, what):
     The file is opened without blocking, so a FIFO with no writer cannot hang the caller, and
     the open descriptor is checked, so the file read is the file tested.
     """
+    path = text_path(path, what)
     view = memoryview(destination).cast("B")
     size = view.nbytes
     fd = os.open(path, os.O_RDONLY | _O_BINARY | _O_NONBLOCK | _O_NOCTTY | _O_CLOEXEC)
     try:
         status = os.fstat(fd)
         if not stat.S_ISREG(status.st_mode):
-            raise ValueError(f"{os.fspath(path)}: not a regular file, so not {what}")
+            raise ValueError(f"{path}: not a regular file, so not {what}")
         if status.st_size != size:
-            raise ValueError(f"{os.fspath(path)}: {status.st_size:,} bytes; {what} has exactly {size:,}")
+            raise ValueError(f"{path}: {status.st_size:,} bytes; {what} has exactly {size:,}")
         file = os.fdopen(fd, "rb", buffering=0)
     except BaseException:
         os.close(fd)
@@ -50,10 +62,10 @@ def read_into(path, destination, what):
         while done < size:
             got = file.readinto(view[done:])
             if not got:
-                raise ValueError(f"{os.fspath(path)}: ended after {done:,} bytes; {what} has {size:,}")
+                raise ValueError(f"{path}: ended after {done:,} bytes; {what} has {size:,}")
             done += got
         if file.read(1):
-            raise ValueError(f"{os.fspath(path)}: longer than {size:,} bytes, so not {what}")
+            raise ValueError(f"{path}: longer than {size:,} bytes, so not {what}")
     return destination
 
 
@@ -92,7 +104,22 @@ def _sync_folder(folder):
         os.close(fd)
 
 
-def replace_file(path, data):
+def temporary_prefix(folder, name):
+    """The prefix of a temporary for `name` in `folder`: a dot, the name, a dot; the name is cut
+    short so that the whole temporary (8 random characters and ".tmp" follow) is a legal name
+    whenever `name` is."""
+    try:
+        limit = os.pathconf(folder or ".", "PC_NAME_MAX")
+    except (OSError, ValueError, AttributeError):
+        limit = _NAME_MAX
+    room = max(1, min(limit, _NAME_MAX) - len(".." + "x" * 8 + ".tmp"))
+    stem = name
+    while len(os.fsencode(stem)) > room:
+        stem = stem[:-1]
+    return "." + stem + "."
+
+
+def replace_file(path, data, what):
     """Replaces the file at `path` with the bytes of `data` so that it is never seen half-written.
 
     An existing target must be a regular file once symlinks are followed (a link to nothing
@@ -102,18 +129,19 @@ def replace_file(path, data):
     is then flushed too. On any failure the temporary is removed and an existing target is
     left as it was.
     """
-    target = os.path.realpath(os.fspath(path))
+    path = text_path(path, what)
+    target = os.path.realpath(path)
     try:
         status = os.stat(target)
     except FileNotFoundError:
         if os.path.islink(path):
-            raise ValueError(f"{os.fspath(path)}: a link to nothing; it is left alone") from None
+            raise ValueError(f"{path}: a link to nothing; it is left alone") from None
         status = None
     if status is not None and not stat.S_ISREG(status.st_mode):
         kind = "a folder" if stat.S_ISDIR(status.st_mode) else "not a regular file"
-        raise ValueError(f"{os.fspath(path)}: exists and is {kind}; it is left alone")
+        raise ValueError(f"{path}: exists and is {kind}; it is left alone")
     folder, name = os.path.split(target)
-    fd, temporary = tempfile.mkstemp(dir=folder, prefix="." + name + ".", suffix=".tmp")
+    fd, temporary = tempfile.mkstemp(dir=folder, prefix=temporary_prefix(folder, name), suffix=".tmp")
     try:
         with os.fdopen(fd, "wb") as out:
             out.write(memoryview(np.ascontiguousarray(data)).cast("B"))
@@ -128,3 +156,28 @@ def replace_file(path, data):
             pass
         raise
     _sync_folder(folder or ".")
+
+
+def why_unwritable(path, size):
+    """Why a file of `size` bytes cannot be written at `path`, as the system says it, found by
+    making (and removing) a file of that size beside it; None when that succeeds."""
+    folder = os.path.dirname(os.path.abspath(path))
+    try:
+        os.lstat(path)  # a name too long, a file where a folder should be, a folder without access
+    except FileNotFoundError:
+        pass
+    except OSError as error:
+        return error.strerror
+    try:
+        fd, probe = tempfile.mkstemp(dir=folder, prefix=".n47-probe.", suffix=".tmp")
+    except OSError as error:
+        return f"{error.strerror} (in {folder})"
+    try:
+        if hasattr(os, "posix_fallocate"):
+            os.posix_fallocate(fd, 0, size)
+        return None
+    except OSError as error:
+        return None if error.errno in (errno.EOPNOTSUPP, errno.EINVAL) else error.strerror
+    finally:
+        os.close(fd)
+        os.unlink(probe)

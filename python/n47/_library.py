@@ -11,8 +11,15 @@ Where the libraries come from, the first of these that is given decides:
 A folder that is given but lacks the libraries is an error naming it, never a quiet step
 to the next source: a script told to use one build must not run against another.
 
-A process holds one copy of each library, so the first load fixes the folder for the whole
-process; asking for another folder later is an error.
+The grabber is the ``USB_FRM01`` library of that folder unless the ``grabber`` argument or
+else the environment variable ``N47_GRABBER`` names another (a device's own library, say).
+
+A process holds one copy of each library, so the first load fixes the folder and the grabber
+for the whole process; asking for others later is an error.
+
+The C libraries are not thread-safe, and a process has one detector: every call into them
+goes through the one lock of the process, ``lock``. An operation made of several calls holds
+it throughout (it is re-entrant).
 """
 
 import ctypes
@@ -25,7 +32,7 @@ from ._errors import DetectorError
 DRIVER = "Tavrin_N47_USB_REF"
 GRABBER = "USB_FRM01"
 
-_lock = threading.Lock()
+lock = threading.RLock()
 _loaded = None
 
 
@@ -61,6 +68,16 @@ def chosen_folder(library_dir=None):
     return None, "the system loader"
 
 
+def chosen_grabber(grabber=None):
+    """(path, where it came from); path None means the grabber of the libraries' folder."""
+    if grabber is not None:
+        return os.fsdecode(os.fspath(grabber)), "the grabber argument"
+    env = os.environ.get("N47_GRABBER")
+    if env:
+        return env, "N47_GRABBER"
+    return None, None
+
+
 def _library_in(folder, stem, source):
     path = os.path.join(folder, file_name(stem))
     if os.path.isfile(path):
@@ -71,52 +88,86 @@ def _library_in(folder, stem, source):
 
 
 class Libraries:
-    """The loaded driver and grabber, their paths, and the simulator's scene as last set."""
+    """The loaded driver and grabber, their paths, and the state the process shares about them:
+    the simulator's scene as last set, and the live views of the detector's image."""
 
-    def __init__(self, folder, source):
+    def __init__(self, folder, source, grabber=None, grabber_source=None):
         self.folder = folder
         self.source = source
         windows = sys.platform == "win32"
         if folder is None:
             grabber_path, driver_path = file_name(GRABBER), file_name(DRIVER)
         else:
-            grabber_path = _library_in(folder, GRABBER, source)
+            grabber_path = None if grabber else _library_in(folder, GRABBER, source)
             driver_path = _library_in(folder, DRIVER, source)
+        if grabber:
+            if not os.path.isfile(grabber):
+                raise DetectorError(f"{grabber} (from {grabber_source}) is not a file; it names the grabber library")
+            grabber_path = os.path.abspath(grabber)  # a bare name would send the loader searching
+        self.grabber_source = grabber_source or source
         try:
             if windows and folder is not None:
                 self._dll_folder = os.add_dll_directory(os.path.abspath(folder))
             # The grabber first, and globally: the driver's grabber imports then bind to it.
-            self.grabber = ctypes.CDLL(grabber_path, mode=ctypes.RTLD_GLOBAL)
+            grabber_library = ctypes.CDLL(grabber_path, mode=ctypes.RTLD_GLOBAL)
             loader = ctypes.WinDLL if windows else ctypes.CDLL
-            self.driver = loader(driver_path)
+            driver_library = loader(driver_path)
         except OSError as error:
             raise DetectorError(f"cannot load the detector libraries (from {source}): {error}") from error
         self.grabber_path = grabber_path
         self.driver_path = driver_path
-        _declare(self.driver, _DRIVER_PROTOTYPES)
-        self.is_simulator = all(hasattr(self.grabber, name) for name in _SIMULATOR_PROTOTYPES)
-        if self.is_simulator:
-            _declare(self.grabber, _SIMULATOR_PROTOTYPES)
+        self.driver = _Locked(driver_library, _DRIVER_PROTOTYPES)
+        self.is_simulator = all(hasattr(grabber_library, name) for name in _SIMULATOR_PROTOTYPES)
+        self.grabber = _Locked(grabber_library, _SIMULATOR_PROTOTYPES) if self.is_simulator else None
         self.scene = "dark"
         self.dose = 0.0
+        self.live_views = 0      # arrays viewing the detector's image buffer
+        self.free_pending = False  # a closed detector waits for them to go before it is freed
+        self.series_running = False
 
 
-def load(library_dir=None):
+class _Locked:
+    """A library's declared functions, each called under the process's lock."""
+
+    def __init__(self, library, prototypes):
+        _declare(library, prototypes)
+        for name in prototypes:
+            setattr(self, name, _locked(getattr(library, name)))
+
+
+def _locked(function):
+    def call(*args):
+        with lock:
+            return function(*args)
+    call.__name__ = function.__name__
+    return call
+
+
+def load(library_dir=None, grabber=None):
     global _loaded
     folder, source = chosen_folder(library_dir)
-    with _lock:
+    grabber_path, grabber_source = chosen_grabber(grabber)
+    with lock:
         if _loaded is None:
-            _loaded = Libraries(folder, source)
+            _loaded = Libraries(folder, source, grabber_path, grabber_source)
         elif library_dir is not None and not _same_folder(_loaded.folder, folder):
             raise DetectorError(
                 f"the detector libraries are already loaded from {_loaded.folder or 'the system loader'}; "
                 f"a process cannot load a second copy from {folder}")
+        elif grabber is not None and not _same_file(_loaded.grabber_path, grabber_path):
+            raise DetectorError(
+                f"the grabber library {_loaded.grabber_path} is already loaded; "
+                f"a process cannot change it to {grabber_path}")
         return _loaded
 
 
 def _same_folder(a, b):
     if a is None or b is None:
         return a is b
+    return _same_file(a, b)
+
+
+def _same_file(a, b):
     try:
         return os.path.samefile(a, b)
     except OSError:
@@ -135,6 +186,10 @@ class ModelParams(ctypes.Structure):
                 ("dead_pixels", ctypes.c_int), ("hot_pixels", ctypes.c_int), ("noisy_pixels", ctypes.c_int),
                 ("clusters", ctypes.c_int), ("dead_rows", ctypes.c_int), ("bright_columns", ctypes.c_int),
                 ("band_lines", ctypes.c_int)]
+
+
+class ModelRange(ctypes.Structure):
+    _fields_ = [("name", ctypes.c_char_p), ("low", ctypes.c_double), ("high", ctypes.c_double)]
 
 
 _int, _ptr, _str, _size = ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t
@@ -175,7 +230,8 @@ _SIMULATOR_PROTOTYPES = {
     "n47sim_get_call": (_int, [_size, ctypes.POINTER(SimCall)]),
     "n47sim_operation_name": (_str, [_int]),
     "n47sim_model_default_params": (None, [ctypes.POINTER(ModelParams), ctypes.c_uint32]),
-    "n47sim_model_start": (None, [ctypes.POINTER(ModelParams)]),
+    "n47sim_model_ranges": (ctypes.POINTER(ModelRange), [ctypes.POINTER(_size)]),
+    "n47sim_model_start": (_int, [ctypes.POINTER(ModelParams)]),
     "n47sim_model_set_scene": (None, [_int, ctypes.c_double]),
     "n47sim_model_render": (None, [_ptr]),
     "n47sim_model_ideal": (None, [_ptr]),

@@ -22,4 +22,4 @@ def read_raw(path):
 def write_raw(path, frame):
     """Writes a (1536, 2048) uint16 frame; an existing file is replaced only by a whole new one."""
     frame = _files.checked_array(frame, SHAPE, np.uint16, "frame")
-    _files.replace_file(path, frame.astype(_FILE_DTYPE, copy=False))
+    _files.replace_file(path, frame.astype(_FILE_DTYPE, copy=False), "a raw frame")

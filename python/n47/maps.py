@@ -47,10 +47,10 @@ def read_gain_map(path):
 def write_pixel_map(path, cells):
     """Writes a (1537, 2049) uint8 pixel map, replacing an existing file in one step."""
     cells = _files.checked_array(cells, PIXEL_MAP_SHAPE, np.uint8, "a pixel map")
-    _files.replace_file(path, cells)
+    _files.replace_file(path, cells, "a pixel map")
 
 
 def write_gain_map(path, gains):
     """Writes a (1536, 2048) float32 gain map, replacing an existing file in one step."""
     gains = _files.checked_array(gains, GAIN_MAP_SHAPE, np.float32, "a gain map")
-    _files.replace_file(path, gains.astype(_GAIN_FILE_DTYPE, copy=False))
+    _files.replace_file(path, gains.astype(_GAIN_FILE_DTYPE, copy=False), "a gain map")

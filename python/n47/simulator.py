@@ -8,6 +8,8 @@ import collections
 import ctypes
 import enum
 import math
+import numbers
+import operator
 import os
 
 import numpy as np
@@ -43,7 +45,9 @@ class Simulator:
     def __init__(self, library_dir=None):
         self._libraries = _library.load(library_dir)
         if not self._libraries.is_simulator:
-            raise DetectorError(f"{self._libraries.grabber_path} is a grabber library without the simulator's controls")
+            raise DetectorError(
+                f"the grabber library {self._libraries.grabber_path} (from {self._libraries.grabber_source}) is not "
+                f"the simulator: it has none of the simulator's n47sim_ controls")
         self._lib = self._libraries.grabber
 
     def reset(self):
@@ -60,16 +64,34 @@ class Simulator:
         """Builds the panel from the model's defaults for `seed` with `params` changed, by their C names.
 
         The model then renders every frame and every control message. Returns all parameters used.
+        A value outside the parameter's range (``model_ranges()``) raises ValueError and the
+        previous model stays.
         """
         chosen = _library.ModelParams()
         self._lib.n47sim_model_default_params(ctypes.byref(chosen), _uint32(seed, "seed"))
+        ranges = self.model_ranges()
         for name, value in params.items():
             if name not in MODEL_PARAMETERS:
                 raise TypeError(f"unknown model parameter {name!r}; the parameters are {', '.join(MODEL_PARAMETERS)}")
-            setattr(chosen, name, value)
-        self._lib.n47sim_model_start(ctypes.byref(chosen))
-        self._libraries.scene, self._libraries.dose = "dark", 0.0
+            integral = isinstance(getattr(chosen, name), int)
+            setattr(chosen, name, _in_range(name, value, *ranges[name], integral))
+        with _library.lock:
+            if self._lib.n47sim_model_start(ctypes.byref(chosen)) != 1:
+                raise ValueError("the simulator refused the model's parameters")
+            self._libraries.scene, self._libraries.dose = "dark", 0.0
         return {name: getattr(chosen, name) for name, _ in chosen._fields_}
+
+    def model_ranges(self):
+        """{parameter: (low, high)}: each model parameter's range, both ends included."""
+        count = ctypes.c_size_t()
+        ranges = self._lib.n47sim_model_ranges(ctypes.byref(count))
+        kinds = dict(_library.ModelParams._fields_)
+        result = {}
+        for i in range(count.value):
+            name = ranges[i].name.decode("ascii")
+            kind = int if kinds[name] is ctypes.c_int else float
+            result[name] = (kind(ranges[i].low), kind(ranges[i].high))
+        return result
 
     @property
     def scene(self):
@@ -80,8 +102,9 @@ class Simulator:
     def scene(self, name):
         if name not in SCENES:
             raise ValueError(f"unknown scene {name!r}; the scenes are {', '.join(SCENES)}")
-        self._lib.n47sim_model_set_scene(SCENES[name], self._libraries.dose)
-        self._libraries.scene = name
+        with _library.lock:
+            self._lib.n47sim_model_set_scene(SCENES[name], self._libraries.dose)
+            self._libraries.scene = name
 
     @property
     def dose(self):
@@ -93,8 +116,9 @@ class Simulator:
         counts = float(counts)
         if not math.isfinite(counts) or counts < 0:
             raise ValueError(f"a dose is a finite number of counts, 0 or more, not {counts}")
-        self._lib.n47sim_model_set_scene(SCENES[self._libraries.scene], counts)
-        self._libraries.dose = counts
+        with _library.lock:
+            self._lib.n47sim_model_set_scene(SCENES[self._libraries.scene], counts)
+            self._libraries.dose = counts
 
     def render(self):
         """A frame of the current scene with fresh noise, as the grabber would deliver it next."""
@@ -115,10 +139,11 @@ class Simulator:
 
     def defects(self):
         """The panel's defects: a structured array with the fields kind, row and column."""
-        count = self._lib.n47sim_model_defects(None, 0)
-        defects = np.zeros(count, DEFECT_DTYPE)
-        if count:
-            self._lib.n47sim_model_defects(defects.ctypes.data, count)
+        with _library.lock:
+            count = self._lib.n47sim_model_defects(None, 0)
+            defects = np.zeros(count, DEFECT_DTYPE)
+            if count:
+                self._lib.n47sim_model_defects(defects.ctypes.data, count)
         return defects
 
     @property
@@ -131,7 +156,7 @@ class Simulator:
         # Checked here first: the simulator opens the file as it is and would wait on a FIFO.
         _files.read_into(path, bytearray(FRAME_BYTES), "a raw frame")
         if self._lib.n47sim_play_raw_file(_library.encode_path(path)) != 1:
-            raise DetectorError(f"{os.fspath(path)}: the simulator could not read it whole")
+            raise DetectorError(f"{os.fsdecode(os.fspath(path))}: the simulator could not read it whole")
 
     # The grabber's answers
 
@@ -175,13 +200,29 @@ class Simulator:
         """The log of grabber calls, oldest first, as named tuples (Call)."""
         record = _library.SimCall()
         calls = []
-        for index in range(self._lib.n47sim_call_count()):
-            if not self._lib.n47sim_get_call(index, ctypes.byref(record)):
-                break
-            name = self._lib.n47sim_operation_name(record.operation)
-            calls.append(Call(record.operation, name.decode("ascii") if name else None, record.argument,
-                              record.destination, record.destination_zeroed, record.result))
+        with _library.lock:
+            for index in range(self._lib.n47sim_call_count()):
+                if not self._lib.n47sim_get_call(index, ctypes.byref(record)):
+                    break
+                name = self._lib.n47sim_operation_name(record.operation)
+                calls.append(Call(record.operation, name.decode("ascii") if name else None, record.argument,
+                                  record.destination, record.destination_zeroed, record.result))
         return calls
+
+
+def _in_range(name, value, low, high, integral):
+    if integral:
+        try:
+            number = operator.index(value)
+        except TypeError:
+            raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+    elif isinstance(value, numbers.Real):
+        number = float(value)
+    else:
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+    if not low <= number <= high:  # NaN too
+        raise ValueError(f"{name} must lie between {low:g} and {high:g}, not {value!r}")
+    return number
 
 
 def _uint32(value, name):

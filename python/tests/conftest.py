@@ -25,6 +25,13 @@ def detector(sim):
 
 
 @pytest.fixture
+def calibrated(detector):
+    """A fresh detector that has completed a calibration series of one flat."""
+    detector.calibrate([flat()], pictures=False)
+    return detector
+
+
+@pytest.fixture
 def no_hang():
     """Fails the run instead of waiting for ever (a FIFO opened the blocking way)."""
     faulthandler.dump_traceback_later(30, exit=True)
@@ -39,14 +46,20 @@ def fifo(tmp_path):
     return path
 
 
+def flat(level=1000):
+    return np.full(n47.frames.SHAPE, level, np.uint16)
+
+
 def ramp(scale=1):
     rows, columns = np.indices(n47.frames.SHAPE)
     return (scale * (rows + columns)).astype(np.uint16)
 
 
 def run_python(code, **env):
-    """Runs `code` in a fresh interpreter; its stdout, or the failure with both streams."""
+    """Runs `code` in a fresh interpreter; its stdout, or the failure with both streams. A crash,
+    or anything on standard error (an exception ignored at exit, say), is a failure."""
     environment = dict(os.environ, **env)
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=environment, timeout=300)
-    assert done.returncode == 0, done.stdout + done.stderr
+    done = subprocess.run([sys.executable, "-X", "faulthandler", "-c", code], capture_output=True, text=True,
+                          env=environment, timeout=300)
+    assert done.returncode == 0 and not done.stderr, done.stdout + done.stderr
     return done.stdout

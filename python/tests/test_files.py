@@ -1,4 +1,5 @@
 import os
+import pathlib
 import resource
 import stat
 
@@ -151,3 +152,36 @@ def test_the_library_loads_the_maps_the_package_writes(sim, tmp_path):
     offset = maps.DARK_OFFSET  # gains apply about it; the marked pixel is repaired
     assert (corrected[b:-b, b:-b] == (1000 - offset) * 2 + offset).all()
     assert (corrected[:b] == frames.MAX_VALUE).all() and (corrected[:, -b:] == frames.MAX_VALUE).all()
+
+
+@formats
+@pytest.mark.parametrize("name", ["n" * 255, "\u00e9" * 127 + "n"])  # 255 bytes, the longest legal name
+def test_the_longest_legal_name_is_written_and_its_temporary_fits(tmp_path, kind, name):
+    read, write, size, make = FORMATS[kind]
+    values = make()
+    write(tmp_path / name, values)
+    assert read(tmp_path / name).tobytes() == values.tobytes() and os.listdir(tmp_path) == [name]
+
+
+@pytest.mark.parametrize("spell", [str, os.fsencode, pathlib.Path])
+def test_readers_and_writers_take_str_bytes_and_path_like_alike(calibrated, sim, tmp_path, spell):
+    for kind, (read, write, size, make) in FORMATS.items():
+        values = make()
+        write(spell(tmp_path / kind), values)
+        assert read(spell(tmp_path / kind)).tobytes() == values.tobytes()
+    sim.play_raw(spell(tmp_path / "raw frame"))
+    for save, load in (("save_pixel_map", "load_pixel_map"), ("save_gain_map", "load_gain_map")):
+        getattr(calibrated, save)(spell(tmp_path / save))
+        getattr(calibrated, load)(spell(tmp_path / save))
+
+
+def test_a_trailing_slash_names_a_folder_and_every_reader_and_writer_refuses_it(calibrated, sim, tmp_path):
+    target = f"{tmp_path}/new/"
+    uses = [lambda write=write, make=make: write(target, make()) for _, write, _, make in FORMATS.values()]
+    uses += [lambda read=read: read(target) for read, _, _, _ in FORMATS.values()]
+    uses += [lambda: sim.play_raw(target), lambda: calibrated.save_gain_map(os.fsencode(target)),
+             lambda: calibrated.load_pixel_map(target)]
+    for use in uses:
+        with pytest.raises((ValueError, n47.DetectorError), match="new/: ends with a slash, so it names a folder"):
+            use()
+    assert os.listdir(tmp_path) == []

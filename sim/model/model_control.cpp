@@ -1,8 +1,10 @@
 // The C control interface of the simulated detector, and the frame and message sources it
 // installs in the grabber simulator.
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -53,6 +55,37 @@ std::size_t nextMessage(std::uint8_t* message, std::size_t capacity, void*) {
   return N47SIM_MESSAGE_BYTES;
 }
 
+// The documented ranges, each beside a reader of its field.
+struct Field {
+  n47sim_model_range range;
+  double (*value)(const n47sim_model_params&);
+};
+#define N47SIM_FIELD(name, low, high) \
+  Field { {#name, low, high}, [](const n47sim_model_params& p) { return static_cast<double>(p.name); } }
+const Field kFields[] = {
+    N47SIM_FIELD(dark_offset, 0, 16383),  N47SIM_FIELD(dark_spread, 0, 1000),
+    // Box-Muller draws stay within 8.6 deviations, so a spread of 0.1 keeps every gain positive.
+    N47SIM_FIELD(prnu, 0, 0.1),
+    // The panel's corner loses 1.25 times the depth: 0.75 leaves it a positive response.
+    N47SIM_FIELD(shading, 0, 0.75),       N47SIM_FIELD(read_noise, 0, 1000),
+    N47SIM_FIELD(quantum_gain, 0, 100),   N47SIM_FIELD(impulse_rate, 0, 1),
+    N47SIM_FIELD(dead_pixels, 0, 100000), N47SIM_FIELD(hot_pixels, 0, 100000),
+    N47SIM_FIELD(noisy_pixels, 0, 100000), N47SIM_FIELD(clusters, 0, 10000),
+    // Dead row i lies in rows 200 + 430 i to 299 + 430 i, bright column i in columns
+    // 300 + 700 i to 499 + 700 i, and the band starts in rows 1000 to 1199: all on the panel.
+    N47SIM_FIELD(dead_rows, 0, 3),        N47SIM_FIELD(bright_columns, 0, 3),
+    N47SIM_FIELD(band_lines, 0, 337),
+};
+#undef N47SIM_FIELD
+
+bool inRange(const n47sim_model_params& params) {
+  for (const Field& field : kFields) {
+    const double value = field.value(params);
+    if (!(value >= field.range.low && value <= field.range.high)) return false;  // NaN too
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -69,7 +102,17 @@ N47SIM_API void n47sim_model_default_params(n47sim_model_params* params, uint32_
   };
 }
 
-N47SIM_API void n47sim_model_start(const n47sim_model_params* params) {
+N47SIM_API const n47sim_model_range* n47sim_model_ranges(size_t* count) {
+  static const auto ranges = [] {
+    std::array<n47sim_model_range, std::size(kFields)> all{};
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = kFields[i].range;
+    return all;
+  }();
+  if (count != nullptr) *count = ranges.size();
+  return ranges.data();
+}
+
+N47SIM_API int n47sim_model_start(const n47sim_model_params* params) {
   ModelState& s = modelState();
   n47sim_model_params chosen;
   if (params != nullptr) {
@@ -77,11 +120,13 @@ N47SIM_API void n47sim_model_start(const n47sim_model_params* params) {
   } else {
     n47sim_model_default_params(&chosen, 1);
   }
+  if (!inRange(chosen)) return 0;
   s.model = std::make_unique<n47sim::DetectorModel>(chosen);
   s.playback.clear();
   s.messagesSent = 0;
   n47sim_set_frame_source(renderFrame, nullptr);
   n47sim_set_message_source(nextMessage, nullptr);
+  return 1;
 }
 
 N47SIM_API void n47sim_model_set_scene(int scene, double dose) {

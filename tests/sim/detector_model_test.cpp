@@ -96,6 +96,56 @@ TEST_F(DetectorModel, DefectCountsFollowTheParametersAndReadAsTheirKind) {
   }
 }
 
+std::vector<n47sim_defect> allDefects() {
+  std::vector<n47sim_defect> defects(n47sim_model_defects(nullptr, 0));
+  n47sim_model_defects(defects.data(), defects.size());
+  return defects;
+}
+
+TEST_F(DetectorModel, EveryParameterAtTheTopOfItsRangeKeepsTheDefectsOnThePanel) {
+  size_t count = 0;
+  const n47sim_model_range* ranges = n47sim_model_ranges(&count);
+  ASSERT_EQ(count, 14u);
+  EXPECT_STREQ(ranges[0].name, "dark_offset");
+  EXPECT_STREQ(ranges[count - 1].name, "band_lines");
+  for (std::uint32_t seed = 0; seed < 4; ++seed) {
+    params.seed = seed;
+    params.dead_rows = params.bright_columns = 3, params.band_lines = 337, params.clusters = 10000;
+    ASSERT_EQ(n47sim_model_start(&params), 1);
+    for (const auto& d : allDefects()) {
+      ASSERT_TRUE(d.row >= -1 && d.row < 1536 && d.column >= -1 && d.column < 2048) << d.row << "," << d.column;
+    }
+  }
+}
+
+TEST_F(DetectorModel, AParameterOutsideItsRangeIsRefusedAndThePreviousModelStays) {
+  ASSERT_EQ(n47sim_model_start(&params), 1);
+  const auto frame = render(N47SIM_SCENE_FLAT, 3000);
+  const struct {
+    double n47sim_model_params::*real;
+    int n47sim_model_params::*count;
+    double value;
+  } bad[] = {
+      {&n47sim_model_params::dark_offset, nullptr, -1},        {&n47sim_model_params::dark_offset, nullptr, NAN},
+      {&n47sim_model_params::prnu, nullptr, 0.11},             {&n47sim_model_params::shading, nullptr, 0.76},
+      {&n47sim_model_params::quantum_gain, nullptr, -0.5},     {&n47sim_model_params::impulse_rate, nullptr, INFINITY},
+      {nullptr, &n47sim_model_params::dead_rows, 4},           {nullptr, &n47sim_model_params::bright_columns, 5000},
+      {nullptr, &n47sim_model_params::band_lines, 338},        {nullptr, &n47sim_model_params::dead_pixels, -1},
+  };
+  for (const auto& field : bad) {
+    n47sim_model_params changed = params;
+    changed.seed = 99;
+    if (field.real != nullptr) changed.*field.real = field.value;
+    if (field.count != nullptr) changed.*field.count = static_cast<int>(field.value);
+    EXPECT_EQ(n47sim_model_start(&changed), 0) << field.value;
+  }
+  EXPECT_TRUE(allDefects().empty());
+  const auto after = render(N47SIM_SCENE_FLAT, 3000);
+  ASSERT_EQ(n47sim_model_start(&params), 1);
+  EXPECT_EQ(render(N47SIM_SCENE_FLAT, 3000), frame);
+  EXPECT_EQ(render(N47SIM_SCENE_FLAT, 3000), after) << "the first model went on as if never interrupted";
+}
+
 TEST_F(DetectorModel, ASeedRepeatsTheRunAndAnotherSeedDoesNot) {
   n47sim_model_start(&params);
   const auto first = render(N47SIM_SCENE_PHANTOM, 3000);

@@ -346,7 +346,7 @@ void runDemo(const DemoOptions& options) {
   DetectorSession session;
   n47sim_model_params params;
   n47sim_model_default_params(&params, options.seed);
-  n47sim_model_start(&params);
+  if (n47sim_model_start(&params) != 1) throw std::runtime_error("the simulator refused its model's parameters");
 
   auto start = Clock::now();
   Init_Comm();

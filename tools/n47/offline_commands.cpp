@@ -229,7 +229,7 @@ void runSimulate(const SimulateOptions& options) {
   for (const std::string& output : outputs) checkWritable(output);
   n47sim_model_params params;
   n47sim_model_default_params(&params, options.seed);
-  n47sim_model_start(&params);
+  if (n47sim_model_start(&params) != 1) throw std::runtime_error("the simulator refused its model's parameters");
   n47sim_model_set_scene(scene, options.dose);
   Frame frame(kPixels);
   const int frames = options.frames.value_or(1);
@@ -268,7 +268,7 @@ void runAcquire(const AcquireOptions& options) {
   DetectorSession session;
   n47sim_model_params params;
   n47sim_model_default_params(&params, options.seed);
-  n47sim_model_start(&params);
+  if (n47sim_model_start(&params) != 1) throw std::runtime_error("the simulator refused its model's parameters");
   n47sim_model_set_scene(scene, options.dose);
   if (!options.pixelMap.empty()) session.loadPixelMap(options.pixelMap);
   if (!options.gainMap.empty()) session.loadGainMap(options.gainMap);

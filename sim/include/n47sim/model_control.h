@@ -17,25 +17,40 @@
 extern "C" {
 #endif
 
+/* Each field's range, both ends included, is in the comment beside it; n47sim_model_ranges()
+   gives the same ranges to programs. They keep every defect on the panel and every pixel's
+   response positive and finite. */
 typedef struct n47sim_model_params {
-  uint32_t seed;
-  double dark_offset;        /* mean dark level, counts (about 100) */
-  double dark_spread;        /* per-pixel spread of the dark level, counts */
-  double prnu;               /* per-pixel gain spread, relative (e.g. 0.03) */
-  double shading;            /* depth of the smooth low-frequency shading, relative */
-  double read_noise;         /* counts, per frame */
-  double quantum_gain;       /* counts per quantum: quantum noise variance = signal x this */
-  double impulse_rate;       /* share of pixels hit by an impulse in each frame */
-  int dead_pixels, hot_pixels, noisy_pixels, clusters;
-  int dead_rows, bright_columns; /* single defective lines */
-  int band_lines;            /* adjacent defective rows forming one band (0: none) */
+  uint32_t seed;             /* any value */
+  double dark_offset;        /* mean dark level, counts (about 100): 0 to 16383 */
+  double dark_spread;        /* per-pixel spread of the dark level, counts: 0 to 1000 */
+  double prnu;               /* per-pixel gain spread, relative (e.g. 0.03): 0 to 0.1 */
+  double shading;            /* depth of the smooth low-frequency shading, relative: 0 to 0.75 */
+  double read_noise;         /* counts, per frame: 0 to 1000 */
+  double quantum_gain;       /* counts per quantum: quantum noise variance = signal x this: 0 to 100 */
+  double impulse_rate;       /* share of pixels hit by an impulse in each frame: 0 to 1 */
+  int dead_pixels, hot_pixels, noisy_pixels; /* 0 to 100000 each */
+  int clusters;              /* small clusters of hot pixels: 0 to 10000 */
+  int dead_rows;             /* single dead rows, about 430 rows apart from row 200 on: 0 to 3 */
+  int bright_columns;        /* single bright columns, about 700 apart from column 300 on: 0 to 3 */
+  int band_lines;            /* adjacent defective rows forming one band from row 1000 to 1199 on: 0 to 337 */
 } n47sim_model_params;
 
 /* Realistic defaults for the given seed. */
 N47SIM_API void n47sim_model_default_params(n47sim_model_params* params, uint32_t seed);
 
-/* Builds the panel from the parameters and puts the model in charge of frames and messages. */
-N47SIM_API void n47sim_model_start(const n47sim_model_params* params);
+typedef struct n47sim_model_range {
+  const char* name; /* the field's name in n47sim_model_params */
+  double low, high; /* both included */
+} n47sim_model_range;
+
+/* The ranges of the fields after the seed, in the struct's order; *count receives how many. */
+N47SIM_API const n47sim_model_range* n47sim_model_ranges(size_t* count);
+
+/* Builds the panel from the parameters (NULL: the defaults of seed 1) and puts the model in
+   charge of frames and messages. 1 when done; 0 when a field lies outside its range, and then
+   nothing changes (the previous model, or none, stays in charge). */
+N47SIM_API int n47sim_model_start(const n47sim_model_params* params);
 
 typedef enum n47sim_scene { N47SIM_SCENE_DARK = 0, N47SIM_SCENE_FLAT = 1, N47SIM_SCENE_PHANTOM = 2 } n47sim_scene;
 
