@@ -44,6 +44,11 @@ TEST_F(BadInput, UsageErrorsExitTwoAndNameWhatWasWrong) {
       {"demo --flats 0", "--flats"},
       {"convert " + f("good.raw"), "output is required"},
       {"simulate flat " + f("keep.raw") + " --frames many", "--frames"},
+      {"calibrate --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"), "flat frames or --acquire N"},
+      {"calibrate " + f("good.raw") + " --acquire 2 --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"),
+       "flat frames or --acquire N"},
+      {"calibrate " + f("good.raw") + " --seed 3 --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"),
+       "go with --acquire"},
   };
   for (const auto& [arguments, mentions] : cases) expectRefused(arguments, mentions, 2);
 }
@@ -59,6 +64,8 @@ TEST_F(BadInput, NumbersMustBeFiniteAndInRange) {
       {"acquire " + f("keep.tif") + " --dose nan", "--dose must be a finite number"},
       {"acquire " + f("keep.tif") + " --frames 0", "--frames must lie between 1 and 65535"},
       {"simulate flat " + f("keep.raw") + " --frames 1001", "--frames must lie between 1 and 1000"},
+      {"calibrate --acquire 0 --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"), "--acquire must lie between 1 and 65537"},
+      {"calibrate --acquire 65538 --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"), "(got 65538)"},
   };
   for (const auto& [arguments, mentions] : cases) expectRefused(arguments, mentions);
 }
