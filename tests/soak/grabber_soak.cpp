@@ -15,11 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "detector_session.h"
 #include "grabber.h"
+#include "resident_memory.h"
 
 namespace {
 
@@ -42,13 +42,6 @@ Options parse(int argc, char** argv) {
   }
   if (o.grabber.empty() || argc % 2 == 0) std::fprintf(stderr, "usage: n47_grabber_soak --grabber PATH ...\n"), std::exit(2);
   return o;
-}
-
-long residentKiB() {
-  std::ifstream statm("/proc/self/statm");
-  long size = 0, resident = 0;
-  statm >> size >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 // Relative standard deviation of the frame clear of its masked border.
