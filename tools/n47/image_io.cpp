@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <limits>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
 
 #include "platform/file_replacement.h"

@@ -1,5 +1,5 @@
 // n47: the detector library's command-line tool (demo, offline calibration and correction,
-// map inspection, conversion, simulation and acquisition).
+// map inspection, conversion, simulation; and on the detector: info, acquisition, calibration).
 #include <CLI/CLI.hpp>
 
 #include <cstdlib>
@@ -71,6 +71,16 @@ std::vector<std::string> givenOf(CLI::App* command, std::initializer_list<const 
     if (command->count(option) > 0) given.emplace_back(option);
   }
   return given;
+}
+
+// calibrate reads flat files or captures its flats, never both; what shapes a capture has no
+// meaning for files.
+const char* calibrateMisuse(CLI::App* calibrate, bool fromFiles, bool acquiring) {
+  if (fromFiles == acquiring) return "calibrate takes flat frames or --acquire N, one of the two";
+  if (fromFiles && !givenOf(calibrate, {"--save-flats", "--dose", "--seed", "--grabber"}).empty()) {
+    return "--save-flats, --dose, --seed and --grabber go with --acquire; flat files are read as they are";
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -156,14 +166,8 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
   const bool calibrateLiveRun = *calibrate && calibrate->count("--acquire") > 0;
-  const char* calibrateMisuse =
-      !*calibrate                                   ? nullptr
-      : calibrateLiveRun == !flats.empty()          ? "calibrate takes flat frames or --acquire N, one of the two"
-      : !calibrateLiveRun && !givenOf(calibrate, {"--save-flats", "--dose", "--seed", "--grabber"}).empty()
-          ? "--save-flats, --dose, --seed and --grabber go with --acquire; flat files are read as they are"
-          : nullptr;
-  if (calibrateMisuse != nullptr) {
-    std::cerr << "n47: " << calibrateMisuse << "\nRun with --help for more information.\n";
+  if (const char* misuse = *calibrate ? calibrateMisuse(calibrate, !flats.empty(), calibrateLiveRun) : nullptr) {
+    std::cerr << "n47: " << misuse << "\nRun with --help for more information.\n";
     return kUsageError;
   }
   n47tool::installInterruptHandlers();
