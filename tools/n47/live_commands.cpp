@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kMaxAcquiredFrames = 65535;     // TIFF page numbers are 16-bit
 constexpr int kMaxCalibrationFrames = 65537;  // the library's flat sum holds this many
-constexpr int kListenedMessages = 20;
+constexpr int kListenedMessages = 20;        // after the drain, for the switch codes of info
 
 // The simulator that shapes the frames, or null for another grabber; an option that needs the
 // simulator is refused with any other grabber.
@@ -66,7 +66,6 @@ class Series {
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
     showProgress(what_, taken_, total_, seconds > 0.0 ? taken_ / seconds : 0.0);
   }
-  int taken() const { return taken_; }
   // 0 when the series ran to its end, else the status of the signal that stopped it.
   int finish(const std::string& outcome) const {
     finishProgress();
