@@ -139,6 +139,16 @@ TEST(CalibrateOnTheGrabber, TheMapsMarkThePlantedClustersAndFlattenTheGainPatter
   EXPECT_LT(nonUniformity(firstPage(dir.file("c.tif"))), 0.002);
 }
 
+TEST(CalibrateOnTheSimulator, DoseAndSeedShapeTheFlats) {
+  n47test::TempDir dir;
+  const ToolRun run = n47("calibrate --acquire 1 --dose 3000 --seed 5 --pixel-map " + quoted(dir.file("p.map")) +
+                          " --gain-map " + quoted(dir.file("g.map")) + " --save-flats " + quoted(dir.file("f.tif")));
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(contains(n47tool::readTiffInfo(dir.file("f.tif")).description, "flat scene, dose 3000, seed 5"));
+  // The dark level of about 100 plus the dose through the panel's shading.
+  EXPECT_NEAR(n47tool::innerMedian(firstPage(dir.file("f.tif"))), 3000, 300);
+}
+
 // Runs n47 with default signal dispositions (as from a terminal), sends `signal` once the
 // progress shows `progress`, and returns what it printed and its exit status.
 ToolRun runAndSignal(const std::string& arguments, const std::string& progress, int signal) {
