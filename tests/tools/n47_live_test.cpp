@@ -2,7 +2,6 @@
 // eleven operations: what a lab with the panel runs.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
