@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     if (!ok && ++failures <= 10) std::fprintf(stderr, "capture %ld: %s\n", capture, what);
   };
   try {
-    n47tool::chooseGrabber(o.grabber, "--grabber");
+    n47tool::chooseGrabber(o.grabber, "--grabber ");
     n47tool::DetectorSession session;
     std::printf("grabber %s%s, driver %s\n", n47tool::detectorLibraries().grabberPath.c_str(),
                 n47tool::detectorLibraries().grabberIsSimulator ? " (the simulator)" : "",

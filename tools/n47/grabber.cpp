@@ -104,7 +104,7 @@ void* openGrabber(const Choice& choice) {
     }
     return library;
   }
-  const std::string named = choice.origin + " " + choice.path;
+  const std::string named = choice.origin + choice.path;
   // A name without a folder means a file here, never one from the loader's search path.
   const std::string path = choice.path.find('/') == std::string::npos ? "./" + choice.path : choice.path;
   std::error_code error;

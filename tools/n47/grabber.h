@@ -14,9 +14,9 @@
 
 namespace n47tool {
 
-// The grabber library for every later use, and where it was named (an option, a variable) for
-// messages; an empty path: the simulator shipped with n47. Only before the libraries are first
-// used.
+// The grabber library for every later use (an empty path: the simulator shipped with n47), and
+// how it was named for messages ("--grabber ", "N47_GRABBER="). Only before the libraries are
+// first used.
 void chooseGrabber(const std::string& path, const std::string& origin);
 
 // The driver's exports, as loaded (each named as the library exports it).

@@ -58,9 +58,9 @@ void addGrabberOption(CLI::App* command, std::string& grabber) {
 void chooseLiveGrabber(const std::string& option) {
   const char* variable = std::getenv("N47_GRABBER");
   if (!option.empty()) {
-    n47tool::chooseGrabber(option, "--grabber");
+    n47tool::chooseGrabber(option, "--grabber ");
   } else if (variable != nullptr && *variable != '\0') {
-    n47tool::chooseGrabber(variable, "N47_GRABBER");
+    n47tool::chooseGrabber(variable, "N47_GRABBER=");
   }
 }
 
