@@ -7,6 +7,7 @@
 #   valgrind valgrind
 #   sdk      dpkg-dev (CPack's .deb dependencies), pkg-config
 #   browser  headless Chromium and a font (the demo report's screenshot and page-load check)
+#   live     tifffile for /usr/bin/python3 (reads the BigTIFF of a long acquired series)
 set -euo pipefail
 
 declare -A groups=(
@@ -16,6 +17,7 @@ declare -A groups=(
   [valgrind]="valgrind"
   [sdk]="dpkg-dev pkg-config"
   [browser]="chromium fonts-dejavu-core"
+  [live]="python3-tifffile"
 )
 
 wanted=()

@@ -22,6 +22,7 @@
 #include "n47sim/model_control.h"
 #include "n47sim/sim_control.h"
 #include "common/test_seams.h"
+#include "resident_memory.h"
 #include "tavrin_n47.h"
 
 namespace {
@@ -62,13 +63,6 @@ Options parse(int argc, char** argv) {
     }
   }
   return o;
-}
-
-long residentKiB() {
-  std::ifstream statm("/proc/self/statm");
-  long size = 0, resident = 0;
-  statm >> size >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 std::uint64_t hashBytes(const void* data, std::size_t bytes) {

@@ -45,6 +45,11 @@ TEST_F(BadInput, UsageErrorsExitTwoAndNameWhatWasWrong) {
       {"convert " + f("good.raw"), "output is required"},
       {"simulate flat " + f("keep.raw") + " --frames many", "--frames"},
       {"simulate flat " + f("keep.raw") + " --frames 0x10", "--frames: not a decimal integer: 0x10"},
+      {"calibrate --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"), "flat frames or --acquire N"},
+      {"calibrate " + f("good.raw") + " --acquire 2 --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"),
+       "flat frames or --acquire N"},
+      {"calibrate " + f("good.raw") + " --seed 3 --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"),
+       "go with --acquire"},
   };
   for (const auto& [arguments, mentions] : cases) expectRefused(arguments, mentions, 2);
 }
@@ -58,11 +63,13 @@ TEST_F(BadInput, NumbersMustBeFiniteAndInRange) {
       {"simulate flat " + f("keep.raw") + " --dose nan", "--dose must be a finite number"},
       {"simulate flat " + f("keep.raw") + " --dose -inf", "--dose must be a finite number"},
       {"acquire " + f("keep.tif") + " --dose nan", "--dose must be a finite number"},
-      {"acquire " + f("keep.tif") + " --frames 0", "--frames must lie between 1 and 500"},
+      {"acquire " + f("keep.tif") + " --frames 0", "--frames must lie between 1 and 65535"},
       {"simulate flat " + f("keep.raw") + " --frames 1001", "--frames must lie between 1 and 1000"},
       {"simulate flat " + f("keep.raw") + " --frames 01009", "--frames must lie between 1 and 1000"},  // not octal
       {"simulate flat " + f("keep.raw") + " --dose 16000.0000001", "from 0 to 16000 (got 16000.0000001)"},
       {"demo --out " + f("keep.raw"), "keep.raw: is not a folder"},
+      {"calibrate --acquire 0 --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"), "--acquire must lie between 1 and 65537"},
+      {"calibrate --acquire 65538 --pixel-map " + f("keep.map") + " --gain-map " + f("g.map"), "(got 65538)"},
   };
   for (const auto& [arguments, mentions] : cases) expectRefused(arguments, mentions);
 }
