@@ -30,16 +30,25 @@ build_msvc_client() {
   quiet lld-link /nologo /entry:mainCRTStartup /subsystem:console /nodefaultlib /machine:"$linker_machine" \
     /out:"$tree/bin/n47_msvc_client.exe" "$work/msvc_client-$arch.obj" "$tree/lib/Tavrin_N47_USB_REF.lib" \
     "$work/kernel32-$arch.lib"
+  # What it imports from the driver: plain names only, as the DLL exports them (checked here too
+  # because the i686 run needs a machine that executes 32-bit code).
+  local imports
+  imports=$("$arch-w64-mingw32-objdump" -p "$tree/bin/n47_msvc_client.exe" | sed -n '/DLL Name: Tavrin_N47_USB_REF.dll/,/^$/p')
+  if ! grep -qw RunforDetector <<<"$imports" || grep -q @ <<<"$imports"; then
+    echo "$imports"
+    echo "FAIL: the $arch Visual C ABI client does not import the driver's plain names"
+    exit 1
+  fi
 }
 
 # Runs PROGRAM from the zip's bin/ folder; fails unless it printed PASSED as its own line (wine64
-# given a 32-bit program prints nothing and exits 0).
+# given a 32-bit program prints nothing and exits 0). Wine's standard error is shown on failure.
 run_from_zip() {
   local what=$1 tree=$2 program=$3 passed=$4
   echo "-- $what"
-  (cd "$tree/bin" && "$wine" "$program") | tr -d '\r' | tee "$work/run.txt"
+  (cd "$tree/bin" && "$wine" "$program" 2>"$work/stderr.txt") | tr -d '\r' | tee "$work/run.txt"
   "$wineserver" -w
-  grep -qx "$passed" "$work/run.txt" || { echo "FAIL: $what"; exit 1; }
+  grep -qx "$passed" "$work/run.txt" || { cat "$work/stderr.txt"; echo "FAIL: $what"; exit 1; }
 }
 
 for arch in x86_64 i686; do
