@@ -2,12 +2,12 @@
 // thin safe layer over them. Add this file to the project and compile with unsafe code allowed
 // (<AllowUnsafeBlocks>true</AllowUnsafeBlocks>, csc /unsafe, mcs -unsafe). Tavrin_N47_USB_REF.dll
 // and USB_FRM01.dll go beside the executable; the i686 DLLs need the x86 platform target, the
-// x86_64 ones x64 (AnyCPU loads neither reliably). On Linux, mono finds
-// libTavrin_N47_USB_REF.so through LD_LIBRARY_PATH or a <dllmap>.
+// x86_64 ones x64 (AnyCPU runs 64-bit on 64-bit Windows, which cannot load the i686 DLL).
+// On Linux, mono finds libTavrin_N47_USB_REF.so through LD_LIBRARY_PATH or a <dllmap>.
 //
 // TavrinN47.Native declares the 18 exports exactly (entry point, ordinal, stdcall, types);
 // TavrinN47.Detector is the safe layer: one detector per process, created by its constructor
-// and freed by Dispose, every failure an N47Exception that says why.
+// and freed by Dispose, every refusal of the driver an N47Exception that says why.
 //
 // ImageView (a Span<ushort>) needs System.Span: .NET Core 2.1 and later, mono, or the
 // System.Memory package on the .NET Framework. Define N47_NO_SPAN to leave it out; the
@@ -19,7 +19,7 @@ using System.Runtime.InteropServices;
 namespace TavrinN47
 {
     /// <summary>The driver's 18 exports as the DLL exports them: plain names at fixed
-    /// ordinals, stdcall on 32-bit x86 (the default of 64-bit code is the only convention there).
+    /// ordinals, stdcall on 32-bit x86 (64-bit code has one convention; the attribute changes nothing there).
     /// Every function returns its documented "no detector" value while none exists.</summary>
     public static class Native
     {
