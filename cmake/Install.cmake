@@ -1,6 +1,7 @@
 # What `cmake --install` puts where, by component:
 #   runtime      the driver and the simulator library (the DLLs on Windows)
 #   development  the headers, import libraries, .def files, CMake package and pkg-config files
+#                (on Windows also the C# declarations)
 #   tools        the n47 tool (on Windows: the export host, as a smoke test of an installed tree)
 #   python       the n47 Python package, told where the libraries of this install lie
 include(CMakePackageConfigHelpers)
@@ -16,13 +17,17 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/tavrin_n47.h
 install(FILES ${PROJECT_SOURCE_DIR}/sim/include/n47sim/sim_control.h ${PROJECT_SOURCE_DIR}/sim/include/n47sim/model_control.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/n47sim COMPONENT development)
 if(WIN32)
-  # An MSVC application makes its own import library from the plain one (lib /def:...);
-  # the decorated 32-bit one is what dlltool builds a MinGW import library from.
+  # The .def files stay for those who make their own import library (lib /def:... takes the
+  # plain one); the decorated 32-bit one is what dlltool builds a MinGW import library from.
   set(N47_DEF_FILES ${N47_EXPORT_FILES}/Tavrin_N47_USB_REF.def)
   if(N47_IS_X86_32)
     list(APPEND N47_DEF_FILES ${N47_EXPORT_FILES}/Tavrin_N47_USB_REF.i686.def)
   endif()
   install(FILES ${N47_DEF_FILES} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+  if(N47_MSVC_IMPORT_LIBRARY)
+    install(FILES ${N47_MSVC_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/bindings/csharp/TavrinN47.cs DESTINATION csharp COMPONENT development)
 endif()
 
 # The CMake package, from an installed prefix ...

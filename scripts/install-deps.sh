@@ -2,7 +2,10 @@
 # Installs the Debian packages the build needs, if any are missing. Groups:
 #   base     compiler, CMake, GoogleTest, Google Benchmark, CLI11, libpng, libtiff, and numpy,
 #            pytest, setuptools, pip and wheel for /usr/bin/python3 (the Python package, its tests)
-#   windows  MinGW-w64 cross compilers, wine64, qemu-user, multilib, MinGW zlib (the Windows checks)
+#   windows  MinGW-w64 cross compilers, wine64, qemu-user, multilib, MinGW zlib (the Windows checks);
+#            llvm (llvm-dlltool writes the Visual C++ import library), clang and lld (the Visual C
+#            ABI client)
+#   csharp   mono-mcs and mono-runtime (the C# declarations, built and run under mono)
 #   fuzz     clang and its sanitizer/fuzzer runtime
 #   valgrind valgrind
 #   sdk      dpkg-dev (CPack's .deb dependencies), pkg-config
@@ -12,7 +15,8 @@ set -euo pipefail
 
 declare -A groups=(
   [base]="g++ cmake make googletest libgtest-dev libbenchmark-dev libcli11-dev libpng-dev libtiff-dev pkg-config python3-numpy python3-pytest python3-setuptools python3-pip python3-wheel"
-  [windows]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user gcc-multilib g++-multilib binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 libz-mingw-w64"
+  [windows]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user gcc-multilib g++-multilib binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 libz-mingw-w64 llvm clang lld"
+  [csharp]="mono-mcs mono-runtime"
   [fuzz]="clang libclang-rt-14-dev"
   [valgrind]="valgrind"
   [sdk]="dpkg-dev pkg-config"

@@ -1,6 +1,6 @@
-# Holds the public header and the README's two export tables to src/api/exports.csv: the same
-# names in the same order, the same ordinals, and arguments that add up to the table's bytes
-# (every argument is 32 bits wide).
+# Holds the public header, the C# declarations and the README's two export tables to
+# src/api/exports.csv: the same names in the same order, the same ordinals, and arguments that
+# add up to the table's bytes (every argument is 32 bits wide).
 # Usage: cmake -P check_export_table.cmake
 set(root ${CMAKE_CURRENT_LIST_DIR}/../..)
 include(${root}/src/api/export_table.cmake)
@@ -59,6 +59,42 @@ foreach(line IN LISTS lines)
 endforeach()
 compare("include/tavrin_n47.h" "${names}" "${ordinals}" "${bytes}")
 
+# The C# declarations: each export's [DllImport] is stdcall, names its entry point as its method
+# and follows a comment that opens with the ordinal (/// <summary>@N ...); an overload repeats
+# an export already counted.
+file(STRINGS ${root}/bindings/csharp/TavrinN47.cs lines)
+set(names "")
+set(ordinals "")
+set(bytes "")
+set(pending "")
+set(entry "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "/// <summary>@([0-9]+) ")
+    set(pending ${CMAKE_MATCH_1})
+  elseif(line MATCHES "\\[DllImport\\(Library, EntryPoint = \"([A-Za-z0-9_]+)\", CallingConvention = CallingConvention\\.StdCall,")
+    set(entry ${CMAKE_MATCH_1})
+  elseif(line MATCHES "public static extern [A-Za-z]+ ([A-Za-z0-9_]+)\\((.*)\\);$")
+    set(name ${CMAKE_MATCH_1})
+    string(REGEX REPLACE "\\[[^]]*\\]" "" arguments "${CMAKE_MATCH_2}")
+    if(NOT entry STREQUAL name OR pending STREQUAL "")
+      string(APPEND problems "bindings/csharp/TavrinN47.cs: ${name} lacks its ordinal comment or a stdcall DllImport of that entry point\n")
+    endif()
+    list(FIND names ${name} seen)
+    if(seen EQUAL -1)
+      list(APPEND names ${name})
+      list(APPEND ordinals "${pending}")
+      if(arguments MATCHES "^ *$")
+        set(arguments void)
+      endif()
+      argument_bytes("${arguments}" size)
+      list(APPEND bytes ${size})
+    endif()
+    set(pending "")
+    set(entry "")
+  endif()
+endforeach()
+compare("bindings/csharp/TavrinN47.cs" "${names}" "${ordinals}" "${bytes}")
+
 # The README: the Exports table (| ordinal | `name` | arguments | result |) and the Windows
 # section's table of the 32-bit DLL as built (| `name` | ordinal | stack bytes |).
 file(STRINGS ${root}/README.md lines)
@@ -85,4 +121,4 @@ if(NOT problems STREQUAL "")
   message(FATAL_ERROR "the export table and its documents disagree:\n${problems}")
 endif()
 list(LENGTH N47_EXPORT_NAMES count)
-message(STATUS "header and README agree with the table's ${count} exports")
+message(STATUS "header, C# declarations and README agree with the table's ${count} exports")
