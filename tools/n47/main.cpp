@@ -46,6 +46,12 @@ void addCorrectionOptions(CLI::App* command, std::string& pixelMap, std::string&
   command->add_flag("--calibration-mode", calibrationMode, "leave out the gain and the border mask");
 }
 
+void addCompressOption(CLI::App* command, std::string& compress) {
+  command->add_option("--compress", compress, "compression of an .h5/.nxs output: gzip (deflate with shuffle) or none")
+      ->check(CLI::IsMember({"gzip", "none"}))
+      ->capture_default_str();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,7 +75,8 @@ int main(int argc, char** argv) {
   n47tool::CorrectOptions correct;
   auto* correctCommand = app.add_subcommand("correct", "correct a frame through the library");
   correctCommand->add_option("input", correct.input, "frame: .raw or a 16-bit TIFF of 2048 x 1536")->required();
-  correctCommand->add_option("output", correct.output, "output: .raw, .tif or .png")->required();
+  correctCommand->add_option("output", correct.output, "output: .raw, .tif, .png, or NeXus .h5/.nxs")->required();
+  addCompressOption(correctCommand, correct.compress);
   addCorrectionOptions(correctCommand, correct.pixelMap, correct.gainMap, correct.calibrationMode);
   correctCommand->add_option("--window-low", correct.windowLow, "value shown black in a PNG (default: automatic)");
   correctCommand->add_option("--window-high", correct.windowHigh, "value shown white in a PNG (default: automatic)");
@@ -82,14 +89,22 @@ int main(int argc, char** argv) {
   auto* render = maps->add_subcommand("render", "draw a map file as a PNG picture");
   render->add_option("file", mapFile, "pixel-map or gain-map file")->required();
   render->add_option("output", renderOut, "PNG file")->required();
+  std::string exportOut, exportCompress = "none";
+  auto* exportMap = maps->add_subcommand("export", "write a pixel map as a NeXus pixel_mask (a gain map as a flatfield)");
+  exportMap->add_option("file", mapFile, "pixel-map or gain-map file")->required();
+  exportMap->add_option("output", exportOut, "NeXus file: .h5 or .nxs")->required();
+  addCompressOption(exportMap, exportCompress);
 
-  std::string convertIn, convertOut;
-  std::optional<double> low, high;
-  auto* convert = app.add_subcommand("convert", "convert a frame to a 16-bit TIFF or an 8-bit PNG");
-  convert->add_option("input", convertIn, "frame: .raw or a 16-bit TIFF of 2048 x 1536")->required();
-  convert->add_option("output", convertOut, "output: .tif or .png")->required();
-  convert->add_option("--window-low", low, "value shown black in a PNG (default: automatic)");
-  convert->add_option("--window-high", high, "value shown white in a PNG (default: automatic)");
+  n47tool::ConvertOptions converting;
+  auto* convert = app.add_subcommand("convert", "convert a frame to a 16-bit TIFF, an 8-bit PNG or NeXus");
+  convert->add_option("input", converting.input, "frame: .raw, a 16-bit TIFF of 2048 x 1536, or NeXus .h5/.nxs")
+      ->required();
+  convert->add_option("output", converting.output, "output: .tif, .png, or NeXus .h5/.nxs")->required();
+  convert->add_option("--dataset", converting.dataset, "dataset of a NeXus input (default: its NXdata signal)");
+  convert->add_option("--frame", converting.frame, "frame of that dataset, from 0")->capture_default_str();
+  addCompressOption(convert, converting.compress);
+  convert->add_option("--window-low", converting.windowLow, "value shown black in a PNG (default: automatic)");
+  convert->add_option("--window-high", converting.windowHigh, "value shown white in a PNG (default: automatic)");
 
   n47tool::SimulateOptions simulate;
   auto* simulateCommand = app.add_subcommand("simulate", "write raw frames from the simulated detector");
@@ -101,8 +116,9 @@ int main(int argc, char** argv) {
   simulateCommand->add_option("--frames", simulate.frames, "write N frames with fresh noise, OUT_000.raw ...");
 
   n47tool::AcquireOptions acquire;
-  auto* acquireCommand = app.add_subcommand("acquire", "acquire frames from the simulated detector into a multi-page TIFF");
-  acquireCommand->add_option("output", acquire.output, "TIFF file, one page a frame")->required();
+  auto* acquireCommand = app.add_subcommand("acquire", "acquire frames from the simulated detector into a multi-page TIFF or NeXus");
+  acquireCommand->add_option("output", acquire.output, "TIFF file, one page a frame, or NeXus .h5/.nxs")->required();
+  addCompressOption(acquireCommand, acquire.compress);
   acquireCommand->add_option("--frames", acquire.frames, "frames to acquire")->capture_default_str();
   addCorrectionOptions(acquireCommand, acquire.pixelMap, acquire.gainMap, acquire.calibrationMode);
   acquireCommand->add_option("--scene", acquire.scene, "dark, flat or phantom")->capture_default_str();
@@ -125,12 +141,15 @@ int main(int argc, char** argv) {
     if (*correctCommand) n47tool::runCorrect(correct);
     if (*stats) n47tool::runMapsStats(mapFile);
     if (*render) n47tool::runMapsRender(mapFile, renderOut);
-    if (*convert) n47tool::runConvert(convertIn, convertOut, low, high);
+    if (*exportMap) n47tool::runMapsExport(mapFile, exportOut, exportCompress);
+    if (*convert) n47tool::runConvert(converting);
     if (*simulateCommand) n47tool::runSimulate(simulate);
     if (*acquireCommand) n47tool::runAcquire(acquire);
   } catch (const std::exception& error) {
     std::cerr << "n47: " << error.what() << "\n";
     return 1;
   }
+  // A series stopped by a signal keeps its frames, and says it was stopped.
+  if (n47tool::stopRequested()) return n47tool::stoppedExitStatus(n47tool::stopSignal());
   return 0;
 }

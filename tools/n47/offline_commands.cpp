@@ -11,7 +11,9 @@
 #include "commands.h"
 #include "detector_session.h"
 #include "image_io.h"
+#include "interruption.h"
 #include "map_analysis.h"
+#include "nexus_writer.h"
 #include "n47sim/model_control.h"
 #include "tavrin_n47.h"
 
@@ -22,6 +24,8 @@ namespace fs = std::filesystem;
 
 constexpr int kMaxSeries = 1000;      // three-digit file indices
 constexpr int kMaxTiffPages = 500;    // 6 MiB a page keeps the file below the 4 GiB of a classic TIFF
+constexpr int kMaxNexusFrames = 100000;
+constexpr const char* kDetector = "N47 flat-panel X-ray detector, 2048 x 1536 pixels, 14-bit readout";
 constexpr double kMaxPixelValue = 65535.0;
 
 void requireExtension(const std::string& path, std::initializer_list<const char*> allowed) {
@@ -86,10 +90,62 @@ std::string mapsText(const std::string& pixelMap, const std::string& gainMap) {
          (gainMap.empty() ? std::string("none") : gainMap);
 }
 
+// gzip applies only where it can: refused for any output but NeXus.
+bool gzipFor(const std::string& output, const std::string& compress) {
+  if (compress == "none" || compress.empty()) return false;
+  if (compress != "gzip") throw std::runtime_error("--compress takes gzip or none (got " + compress + ")");
+  if (!isNexusPath(output)) throw std::runtime_error(output + ": --compress applies to .h5 and .nxs outputs only");
+  return true;
+}
+
+// The frames' detector entry: what they are, and how they were corrected when that is known.
+NexusContents nexusContents(const std::string& description, bool gzip) {
+  NexusContents contents;
+  contents.description = std::string(kDetector) + "; " + description;
+  contents.gzip = gzip;
+  return contents;
+}
+
+// The maps a correction used, beside the frames it corrected.
+struct LoadedMaps {
+  std::optional<PixelMap> pixelMap;
+  std::optional<GainMap> gainMap;
+  LoadedMaps(const std::string& pixelPath, const std::string& gainPath) {
+    if (!pixelPath.empty()) pixelMap = readPixelMap(pixelPath);
+    if (!gainPath.empty()) gainMap = readGainMap(gainPath);
+  }
+  void describe(NexusContents& contents, bool calibrationMode) const {
+    contents.pixelMaskApplied = pixelMap.has_value();
+    contents.flatfieldApplied = gainMap.has_value() && !calibrationMode;
+    contents.pixelMap = pixelMap ? &*pixelMap : nullptr;
+    contents.flatfield = gainMap ? &*gainMap : nullptr;
+  }
+};
+
+void writeNexusFrame(const std::string& path, const Frame& frame, const NexusContents& contents) {
+  NexusWriter writer(path, contents);
+  writer.add(frame);
+  writer.finish();
+}
+
+// A frame from raw, TIFF or NeXus (`dataset` and `index` pick it from a NeXus file).
+Frame readAnyFrame(const std::string& path, std::string* description = nullptr, const std::string& dataset = "",
+                   int index = 0) {
+  if (!isNexusPath(path)) return readFrame(path, description);
+  if (description != nullptr) {
+    *description = "frame " + std::to_string(index) + " of " + (dataset.empty() ? "the default NXdata" : dataset) +
+                   " in " + fs::path(path).filename().string();
+  }
+  return readNexusFrame(path, dataset, index);
+}
+
 void writeFrameByExtension(const std::string& path, const Frame& frame, const std::string& description,
-                           std::optional<double> low = {}, std::optional<double> high = {}) {
+                           std::optional<double> low = {}, std::optional<double> high = {},
+                           const NexusContents* nexus = nullptr) {
   const std::string extension = extensionOf(path);
-  if (extension == ".raw") {
+  if (isNexusPath(path)) {
+    writeNexusFrame(path, frame, nexus != nullptr ? *nexus : nexusContents(description, false));
+  } else if (extension == ".raw") {
     writeRawFrame(path, frame);
   } else if (isTiffPath(path)) {
     writeTiff16(path, frame, description);
@@ -128,14 +184,14 @@ std::string seriesName(const std::string& path, int index) {
 void runCalibrate(const std::vector<std::string>& flats, const std::string& pixelMapOut, const std::string& gainMapOut) {
   if (flats.empty()) throw std::runtime_error("no flat frames given");
   refuseSameFiles(flats, {pixelMapOut, gainMapOut});
-  for (const std::string& flat : flats) readFrame(flat);  // every input valid before any work
+  for (const std::string& flat : flats) readAnyFrame(flat);  // every input valid before any work
   checkWritable(pixelMapOut);
   checkWritable(gainMapOut);
   DetectorSession session;
   session.setCalibrationMode(true);
   const int count = static_cast<int>(flats.size());
   for (int index = 0; index < count; ++index) {
-    session.calibrate(captureFrame(session, readFrame(flats[static_cast<std::size_t>(index)])), index, count);
+    session.calibrate(captureFrame(session, readAnyFrame(flats[static_cast<std::size_t>(index)])), index, count);
     showProgress("calibrating", index + 1, count);
   }
   finishProgress();
@@ -149,11 +205,11 @@ void runCorrect(const CorrectOptions& options) {
   if (!options.pixelMap.empty()) inputs.push_back(options.pixelMap);
   if (!options.gainMap.empty()) inputs.push_back(options.gainMap);
   refuseSameFiles(inputs, {options.output});
-  const Frame input = readFrame(options.input);
-  requireExtension(options.output, {".raw", ".tif", ".tiff", ".png"});
+  const Frame input = readAnyFrame(options.input);
+  requireExtension(options.output, {".raw", ".tif", ".tiff", ".png", ".h5", ".nxs"});
   requireWindow(options.output, options.windowLow, options.windowHigh);
-  if (!options.pixelMap.empty()) readPixelMap(options.pixelMap);
-  if (!options.gainMap.empty()) readGainMap(options.gainMap);
+  const bool gzip = gzipFor(options.output, options.compress);
+  const LoadedMaps maps(options.pixelMap, options.gainMap);
   checkWritable(options.output);
   DetectorSession session;
   if (!options.pixelMap.empty()) session.loadPixelMap(options.pixelMap);
@@ -161,8 +217,10 @@ void runCorrect(const CorrectOptions& options) {
   session.setCalibrationMode(options.calibrationMode);
   const std::string description = "corrected frame from " + fs::path(options.input).filename().string() + "; " +
                                   mapsText(options.pixelMap, options.gainMap) + "; " + modeText(options.calibrationMode);
+  NexusContents nexus = nexusContents(description, gzip);
+  maps.describe(nexus, options.calibrationMode);
   writeFrameByExtension(options.output, captureFrame(session, input), description, options.windowLow,
-                        options.windowHigh);
+                        options.windowHigh, &nexus);
   std::cout << "corrected: " << options.output << "\n";
 }
 
@@ -188,17 +246,40 @@ void runMapsRender(const std::string& path, const std::string& output) {
   std::cout << "rendered: " << output << "\n";
 }
 
-void runConvert(const std::string& input, const std::string& output, std::optional<double> low,
-                std::optional<double> high) {
-  refuseSameFiles({input}, {output});
-  std::string description;
-  const Frame frame = readFrame(input, &description);
-  requireExtension(output, {".tif", ".tiff", ".png"});
-  requireWindow(output, low, high);
+void runMapsExport(const std::string& path, const std::string& output, const std::string& compress) {
+  refuseSameFiles({path}, {output});
+  requireExtension(output, {".h5", ".nxs"});
+  const bool gzip = gzipFor(output, compress);
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  const bool gain = !error && size == kGainMapBytes;
+  const LoadedMaps maps(gain ? "" : path, gain ? path : "");
   checkWritable(output);
-  if (description.empty()) description = "frame as stored in the raw file " + fs::path(input).filename().string();
-  writeFrameByExtension(output, frame, description, low, high);
-  std::cout << "converted: " << output << "\n";
+  NexusContents contents = nexusContents(std::string(gain ? "gain map " : "defect map ") + fs::path(path).filename().string(), gzip);
+  contents.frames = false;
+  contents.pixelMap = maps.pixelMap ? &*maps.pixelMap : nullptr;
+  contents.flatfield = maps.gainMap ? &*maps.gainMap : nullptr;
+  NexusWriter(output, contents).finish();
+  std::cout << "exported: " << output << "\n";
+}
+
+void runConvert(const ConvertOptions& options) {
+  refuseSameFiles({options.input}, {options.output});
+  if (!options.dataset.empty() && !isNexusPath(options.input)) {
+    throw std::runtime_error(options.input + ": --dataset picks frames from .h5 and .nxs inputs only");
+  }
+  std::string description;
+  const Frame frame = readAnyFrame(options.input, &description, options.dataset, options.frame);
+  requireExtension(options.output, {".tif", ".tiff", ".png", ".h5", ".nxs"});
+  requireWindow(options.output, options.windowLow, options.windowHigh);
+  const bool gzip = gzipFor(options.output, options.compress);
+  checkWritable(options.output);
+  if (description.empty()) {
+    description = "frame as stored in the raw file " + fs::path(options.input).filename().string();
+  }
+  const NexusContents nexus = nexusContents(description, gzip);
+  writeFrameByExtension(options.output, frame, description, options.windowLow, options.windowHigh, &nexus);
+  std::cout << "converted: " << options.output << "\n";
 }
 
 void runSimulate(const SimulateOptions& options) {
@@ -242,20 +323,45 @@ void runSimulate(const SimulateOptions& options) {
   }
 }
 
+namespace {
+
+// Frame by frame into the file; Ctrl-C stops after the frame in progress and keeps those taken.
+void acquireNexus(DetectorSession& session, const AcquireOptions& options, const NexusContents& contents) {
+  NexusWriter writer(options.output, contents);
+  {
+    const StopScope scope;
+    for (int index = 0; index < options.frames && !stopRequested(); ++index) {
+      const int temperature = session.readTemperature();
+      writer.add(session.acquire(), temperature);
+      showProgress("acquiring", index + 1, options.frames);
+    }
+  }
+  finishProgress();
+  writer.finish();
+  std::cout << "acquired " << writer.frames() << (writer.frames() == 1 ? " frame: " : " frames: ") << options.output
+            << (writer.frames() < options.frames ? " (stopped)" : "") << "\n";
+}
+
+}  // namespace
+
 void runAcquire(const AcquireOptions& options) {
   const int scene = sceneNumber(options.scene);
   requireInRange("--dose", options.dose, 0.0, 16000.0);
-  if (options.frames < 1 || options.frames > kMaxTiffPages) {
+  requireExtension(options.output, {".tif", ".tiff", ".h5", ".nxs"});
+  const bool nexus = isNexusPath(options.output);
+  if (nexus && (options.frames < 1 || options.frames > kMaxNexusFrames)) {
+    throw std::runtime_error("--frames must lie between 1 and " + std::to_string(kMaxNexusFrames));
+  }
+  if (!nexus && (options.frames < 1 || options.frames > kMaxTiffPages)) {
     throw std::runtime_error("--frames must lie between 1 and " + std::to_string(kMaxTiffPages) +
                              " (one TIFF file holds at most 4 GiB)");
   }
-  requireExtension(options.output, {".tif", ".tiff"});
+  const bool gzip = gzipFor(options.output, options.compress);
   std::vector<std::string> inputs;
   if (!options.pixelMap.empty()) inputs.push_back(options.pixelMap);
   if (!options.gainMap.empty()) inputs.push_back(options.gainMap);
   refuseSameFiles(inputs, {options.output});
-  if (!options.pixelMap.empty()) readPixelMap(options.pixelMap);
-  if (!options.gainMap.empty()) readGainMap(options.gainMap);
+  const LoadedMaps maps(options.pixelMap, options.gainMap);
   checkWritable(options.output);
 
   DetectorSession session;
@@ -269,6 +375,13 @@ void runAcquire(const AcquireOptions& options) {
   std::ostringstream what;
   what << options.scene << " scene, dose " << options.dose << ", seed " << options.seed << "; corrected: "
        << mapsText(options.pixelMap, options.gainMap) << "; " << modeText(options.calibrationMode);
+  if (nexus) {
+    NexusContents contents = nexusContents(what.str(), gzip);
+    contents.temperatures = true;
+    maps.describe(contents, options.calibrationMode);
+    acquireNexus(session, options, contents);
+    return;
+  }
   writeTiffPages(options.output, options.frames, [&](int index, Frame& frame, std::string& description) {
     const int temperature = session.readTemperature();
     frame = session.acquire();
