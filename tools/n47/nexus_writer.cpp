@@ -352,7 +352,8 @@ Frame readNexusFrame(const std::string& path, const std::string& dataset, int in
     throw failure(path, name + " does not hold frames of " + std::to_string(kWidth) + " x " + std::to_string(kHeight));
   }
   if (index < 0 || static_cast<hsize_t>(index) >= dims[0]) {
-    throw failure(path, name + " has " + std::to_string(dims[0]) + " frames, no frame " + std::to_string(index));
+    throw failure(path, name + " holds " + std::to_string(dims[0]) + (dims[0] == 1 ? " frame" : " frames") +
+                            ", no frame " + std::to_string(index));
   }
   const hsize_t start[3] = {static_cast<hsize_t>(index), 0, 0}, count[3] = {1, kHeight, kWidth};
   H5Sselect_hyperslab(space, H5S_SELECT_SET, start + (3 - rank), nullptr, count + (3 - rank), nullptr);
