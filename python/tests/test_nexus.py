@@ -160,3 +160,14 @@ def test_a_stopped_acquisition_keeps_the_frames_taken_as_the_tiff_does(tmp_path)
     assert 2 <= len(taken) < 200
     assert tool("acquire", tmp_path / "x.tif", "--frames", len(taken), "--seed", "9").returncode == 0
     np.testing.assert_array_equal(taken, n47_tiff_pages(tmp_path / "x.tif").reshape(taken.shape))
+
+
+@needs_tool
+def test_calibration_flats_saved_as_nexus_equal_those_saved_as_tiff(tmp_path):
+    for flats in ("flats.h5", "flats.tif"):
+        done = tool("calibrate", "--acquire", 2, "--pixel-map", tmp_path / f"{flats}.pixel",
+                    "--gain-map", tmp_path / f"{flats}.gain", "--save-flats", tmp_path / flats)
+        assert done.returncode == 0, done.stderr
+    saved = nexus.read(tmp_path / "flats.h5")
+    np.testing.assert_array_equal(saved.frames, n47_tiff_pages(tmp_path / "flats.tif"))
+    assert (saved.flatfield_applied, saved.pixel_mask_applied) == (False, False)

@@ -1,21 +1,20 @@
-// The offline subcommands: calibrate, correct, maps, convert, simulate, acquire. Every input is
+// The offline subcommands: calibrate from files, correct, maps, convert, simulate. They replay
+// or synthesise frames, so they always run on the simulator shipped with n47. Every input is
 // checked and every output's folder tested before any work, so bad input leaves existing
 // outputs as they were.
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 
+#include "command_inputs.h"
 #include "commands.h"
 #include "detector_session.h"
+#include "grabber.h"
 #include "image_io.h"
-#include "interruption.h"
 #include "map_analysis.h"
+#include "frame_series.h"
 #include "nexus_writer.h"
-#include "n47sim/model_control.h"
-#include "tavrin_n47.h"
 
 namespace n47tool {
 namespace {
@@ -23,29 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kMaxSeries = 1000;      // three-digit file indices
-constexpr int kMaxTiffPages = 500;    // 6 MiB a page keeps the file below the 4 GiB of a classic TIFF
-constexpr int kMaxNexusFrames = 100000;
-constexpr const char* kDetector = "N47 flat-panel X-ray detector, 2048 x 1536 pixels, 14-bit readout";
 constexpr double kMaxPixelValue = 65535.0;
-
-void requireExtension(const std::string& path, std::initializer_list<const char*> allowed) {
-  const std::string extension = extensionOf(path);
-  std::string list;
-  for (const char* e : allowed) {
-    if (extension == e) return;
-    list += std::string(list.empty() ? "" : ", ") + e;
-  }
-  throw std::runtime_error(path + ": unsupported file type (use " + list + ")");
-}
-
-// NaN passes every "<" and ">" test and converts to garbage, so each number is checked whole.
-void requireInRange(const char* option, double value, double low, double high) {
-  if (!(std::isfinite(value) && value >= low && value <= high)) {
-    std::ostringstream message;
-    message << option << " must be a finite number from " << low << " to " << high << " (got " << value << ")";
-    throw std::runtime_error(message.str());
-  }
-}
 
 void requireWindow(const std::string& output, std::optional<double> low, std::optional<double> high) {
   if (!low && !high) return;
@@ -56,87 +33,6 @@ void requireWindow(const std::string& output, std::optional<double> low, std::op
   if (low) requireInRange("--window-low", *low, 0.0, kMaxPixelValue);
   if (high) requireInRange("--window-high", *high, 0.0, kMaxPixelValue);
   if (low && high && *high <= *low) throw std::runtime_error("the window's high end must lie above its low end");
-}
-
-fs::path resolved(const std::string& path) {
-  std::error_code error;
-  const fs::path full = fs::weakly_canonical(fs::absolute(path), error);
-  return error ? fs::absolute(path).lexically_normal() : full;
-}
-
-// An output that is also an input would be overwritten while (or before) it is read, and two
-// outputs on one file leave only the last; both are refused before anything is read.
-void refuseSameFiles(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    const fs::path out = resolved(outputs[i]);
-    for (const std::string& input : inputs) {
-      if (out == resolved(input)) throw std::runtime_error(outputs[i] + ": is also an input; choose another output");
-    }
-    for (std::size_t j = 0; j < i; ++j) {
-      if (out == resolved(outputs[j])) {
-        throw std::runtime_error(outputs[j] + " and " + outputs[i] + " are the same file; each output needs its own");
-      }
-    }
-  }
-}
-
-std::string modeText(bool calibrationMode) {
-  return calibrationMode ? "calibration mode (no gain, no border mask)"
-                         : "normal mode (impulse filter, defect repair, gain, border mask)";
-}
-
-std::string mapsText(const std::string& pixelMap, const std::string& gainMap) {
-  return "pixel map " + (pixelMap.empty() ? std::string("none") : pixelMap) + ", gain map " +
-         (gainMap.empty() ? std::string("none") : gainMap);
-}
-
-// gzip applies only where it can: refused for any output but NeXus.
-bool gzipFor(const std::string& output, const std::string& compress) {
-  if (compress == "none" || compress.empty()) return false;
-  if (compress != "gzip") throw std::runtime_error("--compress takes gzip or none (got " + compress + ")");
-  if (!isNexusPath(output)) throw std::runtime_error(output + ": --compress applies to .h5 and .nxs outputs only");
-  return true;
-}
-
-// The frames' detector entry: what they are, and how they were corrected when that is known.
-NexusContents nexusContents(const std::string& description, bool gzip) {
-  NexusContents contents;
-  contents.description = std::string(kDetector) + "; " + description;
-  contents.gzip = gzip;
-  return contents;
-}
-
-// The maps a correction used, beside the frames it corrected.
-struct LoadedMaps {
-  std::optional<PixelMap> pixelMap;
-  std::optional<GainMap> gainMap;
-  LoadedMaps(const std::string& pixelPath, const std::string& gainPath) {
-    if (!pixelPath.empty()) pixelMap = readPixelMap(pixelPath);
-    if (!gainPath.empty()) gainMap = readGainMap(gainPath);
-  }
-  void describe(NexusContents& contents, bool calibrationMode) const {
-    contents.pixelMaskApplied = pixelMap.has_value();
-    contents.flatfieldApplied = gainMap.has_value() && !calibrationMode;
-    contents.pixelMap = pixelMap ? &*pixelMap : nullptr;
-    contents.flatfield = gainMap ? &*gainMap : nullptr;
-  }
-};
-
-void writeNexusFrame(const std::string& path, const Frame& frame, const NexusContents& contents) {
-  NexusWriter writer(path, contents);
-  writer.add(frame);
-  writer.finish();
-}
-
-// A frame from raw, TIFF or NeXus (`dataset` and `index` pick it from a NeXus file).
-Frame readAnyFrame(const std::string& path, std::string* description = nullptr, const std::string& dataset = "",
-                   int index = 0) {
-  if (!isNexusPath(path)) return readFrame(path, description);
-  if (description != nullptr) {
-    *description = "frame " + std::to_string(index) + " of " + (dataset.empty() ? "the default NXdata" : dataset) +
-                   " in " + fs::path(path).filename().string();
-  }
-  return readNexusFrame(path, dataset, index);
 }
 
 void writeFrameByExtension(const std::string& path, const Frame& frame, const std::string& description,
@@ -160,15 +56,8 @@ void writeFrameByExtension(const std::string& path, const Frame& frame, const st
 
 // Hands the frame to the grabber, so it takes the real capture road through the library.
 Frame captureFrame(DetectorSession& session, const Frame& frame) {
-  n47sim_set_frame(frame.data(), frame.size());
+  requireSimulator("replaying a frame").setFrame(frame);
   return session.acquire();
-}
-
-int sceneNumber(const std::string& scene) {
-  if (scene == "dark") return N47SIM_SCENE_DARK;
-  if (scene == "flat") return N47SIM_SCENE_FLAT;
-  if (scene == "phantom") return N47SIM_SCENE_PHANTOM;
-  throw std::runtime_error("unknown scene '" + scene + "' (use dark, flat or phantom)");
 }
 
 // flat.raw -> flat_007.raw
@@ -301,15 +190,13 @@ void runSimulate(const SimulateOptions& options) {
   }
   refuseSameFiles({}, outputs);
   for (const std::string& output : outputs) checkWritable(output);
-  n47sim_model_params params;
-  n47sim_model_default_params(&params, options.seed);
-  n47sim_model_start(&params);
-  n47sim_model_set_scene(scene, options.dose);
-  Frame frame(kPixels);
+  const Simulator& simulator = requireSimulator("simulate");
+  simulator.startModel(options.seed);
+  simulator.setScene(scene, options.dose);
   const int frames = options.frames.value_or(1);
   for (int i = 0; i < frames; ++i) {
-    n47sim_model_render(frame.data());  // fresh noise on the same panel each time
-    writeRawFrame(outputs[static_cast<std::size_t>(i)], frame);
+    // Fresh noise on the same panel each time.
+    writeRawFrame(outputs[static_cast<std::size_t>(i)], simulator.render());
     if (options.frames) showProgress("simulating", i + 1, frames);
   }
   if (options.frames) finishProgress();
@@ -317,81 +204,9 @@ void runSimulate(const SimulateOptions& options) {
   if (frames > 1) std::cout << " .. " << outputs[static_cast<std::size_t>(frames - 1)] << " (" << frames << " frames)";
   std::cout << "\n";
   if (!options.idealOutput.empty()) {
-    n47sim_model_ideal(frame.data());
-    writeRawFrame(options.idealOutput, frame);
+    writeRawFrame(options.idealOutput, simulator.ideal());
     std::cout << "ideal image: " << options.idealOutput << "\n";
   }
-}
-
-namespace {
-
-// Frame by frame into the file; Ctrl-C stops after the frame in progress and keeps those taken.
-void acquireNexus(DetectorSession& session, const AcquireOptions& options, const NexusContents& contents) {
-  NexusWriter writer(options.output, contents);
-  {
-    const StopScope scope;
-    for (int index = 0; index < options.frames && !stopRequested(); ++index) {
-      const int temperature = session.readTemperature();
-      writer.add(session.acquire(), temperature);
-      showProgress("acquiring", index + 1, options.frames);
-    }
-  }
-  finishProgress();
-  writer.finish();
-  std::cout << "acquired " << writer.frames() << (writer.frames() == 1 ? " frame: " : " frames: ") << options.output
-            << (writer.frames() < options.frames ? " (stopped)" : "") << "\n";
-}
-
-}  // namespace
-
-void runAcquire(const AcquireOptions& options) {
-  const int scene = sceneNumber(options.scene);
-  requireInRange("--dose", options.dose, 0.0, 16000.0);
-  requireExtension(options.output, {".tif", ".tiff", ".h5", ".nxs"});
-  const bool nexus = isNexusPath(options.output);
-  if (nexus && (options.frames < 1 || options.frames > kMaxNexusFrames)) {
-    throw std::runtime_error("--frames must lie between 1 and " + std::to_string(kMaxNexusFrames));
-  }
-  if (!nexus && (options.frames < 1 || options.frames > kMaxTiffPages)) {
-    throw std::runtime_error("--frames must lie between 1 and " + std::to_string(kMaxTiffPages) +
-                             " (one TIFF file holds at most 4 GiB)");
-  }
-  const bool gzip = gzipFor(options.output, options.compress);
-  std::vector<std::string> inputs;
-  if (!options.pixelMap.empty()) inputs.push_back(options.pixelMap);
-  if (!options.gainMap.empty()) inputs.push_back(options.gainMap);
-  refuseSameFiles(inputs, {options.output});
-  const LoadedMaps maps(options.pixelMap, options.gainMap);
-  checkWritable(options.output);
-
-  DetectorSession session;
-  n47sim_model_params params;
-  n47sim_model_default_params(&params, options.seed);
-  n47sim_model_start(&params);
-  n47sim_model_set_scene(scene, options.dose);
-  if (!options.pixelMap.empty()) session.loadPixelMap(options.pixelMap);
-  if (!options.gainMap.empty()) session.loadGainMap(options.gainMap);
-  session.setCalibrationMode(options.calibrationMode);
-  std::ostringstream what;
-  what << options.scene << " scene, dose " << options.dose << ", seed " << options.seed << "; corrected: "
-       << mapsText(options.pixelMap, options.gainMap) << "; " << modeText(options.calibrationMode);
-  if (nexus) {
-    NexusContents contents = nexusContents(what.str(), gzip);
-    contents.temperatures = true;
-    maps.describe(contents, options.calibrationMode);
-    acquireNexus(session, options, contents);
-    return;
-  }
-  writeTiffPages(options.output, options.frames, [&](int index, Frame& frame, std::string& description) {
-    const int temperature = session.readTemperature();
-    frame = session.acquire();
-    description = "frame " + std::to_string(index + 1) + " of " + std::to_string(options.frames) + "; " +
-                  std::to_string(temperature) + " C at capture; " + what.str();
-    showProgress("acquiring", index + 1, options.frames);
-  });
-  finishProgress();
-  std::cout << "acquired " << options.frames << (options.frames == 1 ? " frame: " : " frames: ") << options.output
-            << "\n";
 }
 
 }  // namespace n47tool
