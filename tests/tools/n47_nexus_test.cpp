@@ -3,9 +3,9 @@
 // make of the files is tested with those readers, in python/tests/test_nexus.py.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <optional>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "nexus_writer.h"
 #include "support/temp_dir.h"
@@ -33,7 +33,7 @@ TEST(N47Nexus, FramesAddedBeforeFinishAreReadBackAndAnUnfinishedFileNeverReplace
     for (std::uint16_t i = 0; i < 3; ++i) writer.add(numbered(i), 20.0 + i);
     writer.finish();
     EXPECT_EQ(writer.frames(), 3);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(n47tool::readNexusFrame(path, "", i), numbered(static_cast<std::uint16_t>(i)));
+    for (std::uint16_t i = 0; i < 3; ++i) EXPECT_EQ(n47tool::readNexusFrame(path, "", i), numbered(i));
     EXPECT_EQ(n47tool::readNexusFrame(path, "/entry/instrument/detector/data", 2), numbered(2));
   }
   {

@@ -10,10 +10,10 @@
 #include "command_inputs.h"
 #include "commands.h"
 #include "detector_session.h"
+#include "frame_series.h"
 #include "grabber.h"
 #include "image_io.h"
 #include "map_analysis.h"
-#include "frame_series.h"
 #include "nexus_writer.h"
 
 namespace n47tool {
@@ -35,12 +35,12 @@ void requireWindow(const std::string& output, std::optional<double> low, std::op
   if (low && high && *high <= *low) throw std::runtime_error("the window's high end must lie above its low end");
 }
 
+// `description` goes into a TIFF, `nexus` describes the frame in a NeXus file.
 void writeFrameByExtension(const std::string& path, const Frame& frame, const std::string& description,
-                           std::optional<double> low = {}, std::optional<double> high = {},
-                           const NexusContents* nexus = nullptr) {
+                           const NexusContents& nexus, std::optional<double> low, std::optional<double> high) {
   const std::string extension = extensionOf(path);
   if (isNexusPath(path)) {
-    writeNexusFrame(path, frame, nexus != nullptr ? *nexus : nexusContents(description, false));
+    writeNexusFrame(path, frame, nexus);
   } else if (extension == ".raw") {
     writeRawFrame(path, frame);
   } else if (isTiffPath(path)) {
@@ -108,8 +108,8 @@ void runCorrect(const CorrectOptions& options) {
                                   mapsText(options.pixelMap, options.gainMap) + "; " + modeText(options.calibrationMode);
   NexusContents nexus = nexusContents(description, gzip);
   maps.describe(nexus, options.calibrationMode);
-  writeFrameByExtension(options.output, captureFrame(session, input), description, options.windowLow,
-                        options.windowHigh, &nexus);
+  writeFrameByExtension(options.output, captureFrame(session, input), description, nexus, options.windowLow,
+                        options.windowHigh);
   std::cout << "corrected: " << options.output << "\n";
 }
 
@@ -144,7 +144,8 @@ void runMapsExport(const std::string& path, const std::string& output, const std
   const bool gain = !error && size == kGainMapBytes;
   const LoadedMaps maps(gain ? "" : path, gain ? path : "");
   checkWritable(output);
-  NexusContents contents = nexusContents(std::string(gain ? "gain map " : "defect map ") + fs::path(path).filename().string(), gzip);
+  const std::string what = gain ? "gain map " : "defect map ";
+  NexusContents contents = nexusContents(what + fs::path(path).filename().string(), gzip);
   contents.frames = false;
   contents.pixelMap = maps.pixelMap ? &*maps.pixelMap : nullptr;
   contents.flatfield = maps.gainMap ? &*maps.gainMap : nullptr;
@@ -167,7 +168,7 @@ void runConvert(const ConvertOptions& options) {
     description = "frame as stored in the raw file " + fs::path(options.input).filename().string();
   }
   const NexusContents nexus = nexusContents(description, gzip);
-  writeFrameByExtension(options.output, frame, description, options.windowLow, options.windowHigh, &nexus);
+  writeFrameByExtension(options.output, frame, description, nexus, options.windowLow, options.windowHigh);
   std::cout << "converted: " << options.output << "\n";
 }
 
