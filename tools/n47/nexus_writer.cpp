@@ -129,12 +129,10 @@ struct NexusWriter::State {
 
   explicit State(const std::string& target) : path(target), replacement(target.c_str()) {}
 
-  hid_t check(hid_t id) const {
-    if (id < 0) throw failure(path, "cannot be written");
-    return id;
-  }
-  void check(herr_t result, const char*) const {
+  // An identifier, or the result of a step (negative on failure).
+  hid_t check(hid_t result) const {
     if (result < 0) throw failure(path, "cannot be written");
+    return result;
   }
 
   Handle group(hid_t parent, const char* name, const char* nxClass) {
@@ -147,21 +145,21 @@ struct NexusWriter::State {
     const Handle space(H5Screate(H5S_SCALAR), H5Sclose);
     const Handle attribute(check(H5Acreate2(object, name, type, space, H5P_DEFAULT, H5P_DEFAULT)), H5Aclose);
     const char* pointer = value.c_str();
-    check(H5Awrite(attribute, type, &pointer), name);
+    check(H5Awrite(attribute, type, &pointer));
   }
   Handle textField(hid_t parent, const char* name, const std::string& value) {
     const Handle type = utf8Type();
     const Handle space(H5Screate(H5S_SCALAR), H5Sclose);
     Handle field(check(H5Dcreate2(parent, name, type, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT)), H5Dclose);
     const char* pointer = value.c_str();
-    check(H5Dwrite(field, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, &pointer), name);
+    check(H5Dwrite(field, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, &pointer));
     return field;
   }
   void scalar(hid_t parent, const char* name, hid_t fileType, hid_t memoryType, const void* value) {
     const Handle space(H5Screate(H5S_SCALAR), H5Sclose);
     const Handle field(check(H5Dcreate2(parent, name, fileType, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT)),
                        H5Dclose);
-    check(H5Dwrite(field, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, value), name);
+    check(H5Dwrite(field, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, value));
   }
   void flag(hid_t parent, const char* name, bool value) {
     const Handle type = booleanType();
@@ -174,7 +172,7 @@ struct NexusWriter::State {
     const Handle space(H5Screate_simple(2, dims, nullptr), H5Sclose);
     const Handle layout = chunkedLayout({kHeight, kWidth}, gzip);
     const Handle field(check(H5Dcreate2(parent, name, fileType, space, H5P_DEFAULT, layout, H5P_DEFAULT)), H5Dclose);
-    check(H5Dwrite(field, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, values), name);
+    check(H5Dwrite(field, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, values));
   }
   // An empty series along the first axis, grown as items come.
   Handle series(hid_t parent, const char* name, hid_t fileType, std::vector<hsize_t> itemDims, bool gzip) {
@@ -195,14 +193,14 @@ struct NexusWriter::State {
     std::vector<hsize_t> dims(static_cast<std::size_t>(rank));
     H5Sget_simple_extent_dims(before, dims.data(), nullptr);
     dims[0] = at + 1;
-    check(H5Dset_extent(series, dims.data()), "extent");
+    check(H5Dset_extent(series, dims.data()));
     const Handle space(check(H5Dget_space(series)), H5Sclose);
     std::vector<hsize_t> start(dims.size(), 0), count(dims);
     start[0] = at;
     count[0] = 1;
-    check(H5Sselect_hyperslab(space, H5S_SELECT_SET, start.data(), nullptr, count.data(), nullptr), "selection");
+    check(H5Sselect_hyperslab(space, H5S_SELECT_SET, start.data(), nullptr, count.data(), nullptr));
     const Handle memory(H5Screate_simple(rank, count.data(), nullptr), H5Sclose);
-    check(H5Dwrite(series, memoryType, memory, space, H5P_DEFAULT, values), "write");
+    check(H5Dwrite(series, memoryType, memory, space, H5P_DEFAULT, values));
   }
 };
 
@@ -252,7 +250,7 @@ NexusWriter::NexusWriter(const std::string& path, const NexusContents& contents)
   const Handle plot = s.group(s.entry, "data", "NXdata");
   s.text(plot, "signal", signal);
   const std::string source = "/entry/instrument/detector/" + signal;
-  s.check(H5Lcreate_hard(s.file, source.c_str(), plot, signal.c_str(), H5P_DEFAULT, H5P_DEFAULT), "link");
+  s.check(H5Lcreate_hard(s.file, source.c_str(), plot, signal.c_str(), H5P_DEFAULT, H5P_DEFAULT));
 }
 
 NexusWriter::~NexusWriter() = default;  // unfinished: HDF5 lets go of the file, the temporary goes
@@ -277,8 +275,8 @@ void NexusWriter::finish() {
   s.data.reset();
   s.detector.reset();
   s.entry.reset();
-  s.check(H5Fflush(s.file, H5F_SCOPE_GLOBAL), "flush");
-  s.check(s.file.reset(), "close");
+  s.check(H5Fflush(s.file, H5F_SCOPE_GLOBAL));
+  s.check(s.file.reset());
   if (!s.replacement.commit()) throw failure(s.path, "cannot be written");
   s.finished = true;
 }
