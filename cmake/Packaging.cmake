@@ -43,6 +43,7 @@ else()
   set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME "tavrin-n47-tools")
   set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME "python3-tavrin-n47")
   set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3, python3-numpy")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-h5py")  # n47.nexus
   set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE "all")
 endif()
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, if any are missing. Groups:
-#   base     compiler, CMake, GoogleTest, Google Benchmark, CLI11, libpng, libtiff, and numpy,
-#            pytest, setuptools, pip and wheel for /usr/bin/python3 (the Python package, its tests)
+#   base     compiler, CMake, GoogleTest, Google Benchmark, CLI11, libpng, libtiff, HDF5 and its
+#            tools (h5dump), and numpy, pytest, setuptools, pip and wheel for /usr/bin/python3 (the
+#            Python package, its tests), with the readers the NeXus tests open files with: h5py,
+#            silx, fabio, tifffile
 #   windows  MinGW-w64 cross compilers, wine64, qemu-user, multilib, MinGW zlib (the Windows checks);
 #            llvm (llvm-dlltool writes the Visual C++ import library), clang and lld (the Visual C
 #            ABI client)
@@ -14,7 +16,7 @@
 set -euo pipefail
 
 declare -A groups=(
-  [base]="g++ cmake make googletest libgtest-dev libbenchmark-dev libcli11-dev libpng-dev libtiff-dev pkg-config python3-numpy python3-pytest python3-setuptools python3-pip python3-wheel"
+  [base]="g++ cmake make googletest libgtest-dev libbenchmark-dev libcli11-dev libpng-dev libtiff-dev libhdf5-dev hdf5-tools pkg-config python3-numpy python3-pytest python3-setuptools python3-pip python3-wheel python3-h5py python3-silx python3-fabio python3-tifffile"
   [windows]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user gcc-multilib g++-multilib binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 libz-mingw-w64 llvm clang lld"
   [csharp]="mono-mcs mono-runtime"
   [fuzz]="clang libclang-rt-14-dev"

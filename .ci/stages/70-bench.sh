@@ -16,3 +16,8 @@ if [ -n "$shared" ]; then echo "shared symbols in wide-instruction objects:"; ec
 cmake --preset bench
 cmake --build --preset bench
 build/bench/bin/n47_bench --benchmark_min_time=0.01 --benchmark_repetitions=1
+# The tool's frame files (NeXus plain and gzip, TIFF) need the tools, which the bench preset
+# leaves out.
+cmake --preset release -DN47_BUILD_BENCH=ON
+cmake --build --preset release --target n47_files_bench
+build/release/bin/n47_files_bench --benchmark_min_time=0.01 --benchmark_repetitions=1

@@ -1,5 +1,6 @@
 """Reading fixed-size files and replacing files safely, as the library does with its maps."""
 
+import contextlib
 import errno
 import os
 import stat
@@ -119,8 +120,10 @@ def temporary_prefix(folder, name):
     return "." + stem + "."
 
 
-def replace_file(path, data, what):
-    """Replaces the file at `path` with the bytes of `data` so that it is never seen half-written.
+@contextlib.contextmanager
+def replacing(path, what):
+    """A binary file object for the new content of `path` (`what` names it in refusals), put in
+    its place when the block ends.
 
     An existing target must be a regular file once symlinks are followed (a link to nothing
     is refused too); a symlink stays a symlink and the file it points to is replaced. The new
@@ -143,8 +146,8 @@ def replace_file(path, data, what):
     folder, name = os.path.split(target)
     fd, temporary = tempfile.mkstemp(dir=folder, prefix=temporary_prefix(folder, name), suffix=".tmp")
     try:
-        with os.fdopen(fd, "wb") as out:
-            out.write(memoryview(np.ascontiguousarray(data)).cast("B"))
+        with os.fdopen(fd, "w+b") as out:
+            yield out
             out.flush()
             os.fsync(out.fileno())
         os.chmod(temporary, stat.S_IMODE(status.st_mode) if status is not None else _new_file_mode())
@@ -156,6 +159,13 @@ def replace_file(path, data, what):
             pass
         raise
     _sync_folder(folder or ".")
+
+
+def replace_file(path, data, what):
+    """Replaces the file at `path` with the bytes of `data` so that it is never seen half-written
+    (see `replacing`)."""
+    with replacing(path, what) as out:
+        out.write(memoryview(np.ascontiguousarray(data)).cast("B"))
 
 
 def why_unwritable(path, size):

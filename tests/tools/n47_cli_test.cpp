@@ -40,7 +40,7 @@ TEST_F(BadInput, UsageErrorsExitTwoAndNameWhatWasWrong) {
   const std::pair<std::string, std::string> cases[] = {
       {"", "a command is needed (use demo, calibrate"},
       {"frobnicate", "unknown command 'frobnicate'"},
-      {"maps frob " + f("good.raw"), "unknown command 'frob' (use stats, render)"},
+      {"maps frob " + f("good.raw"), "unknown command 'frob' (use stats, render, export)"},
       {"demo --flats 0", "--flats"},
       {"convert " + f("good.raw"), "output is required"},
       {"simulate flat " + f("keep.raw") + " --frames many", "--frames"},

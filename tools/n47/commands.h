@@ -19,6 +19,7 @@ void runCalibrate(const std::vector<std::string>& flats, const std::string& pixe
 
 struct CorrectOptions {
   std::string input, output, pixelMap, gainMap;
+  std::string compress = "none";  // .h5 and .nxs outputs: gzip or none
   bool calibrationMode = false;
   std::optional<double> windowLow, windowHigh;  // PNG output only
 };
@@ -26,9 +27,17 @@ void runCorrect(const CorrectOptions& options);
 
 void runMapsStats(const std::string& path);
 void runMapsRender(const std::string& path, const std::string& output);
+// A pixel map as a NeXus pixel_mask, or a gain map as a flatfield, alone in an .h5 file.
+void runMapsExport(const std::string& path, const std::string& output, const std::string& compress);
 
-void runConvert(const std::string& input, const std::string& output, std::optional<double> low,
-                std::optional<double> high);
+struct ConvertOptions {
+  std::string input, output;
+  std::string dataset;  // of an .h5 or .nxs input; empty: the default NXdata's signal
+  int frame = 0;        // of that dataset
+  std::string compress = "none";
+  std::optional<double> windowLow, windowHigh;  // PNG output only
+};
+void runConvert(const ConvertOptions& options);
 
 struct SimulateOptions {
   std::string scene, output, idealOutput;
@@ -54,6 +63,7 @@ struct AcquireOptions {
   int frames = 1;
   bool calibrationMode = false;
   std::vector<std::string> simulatorOptions;  // those given of --scene, --dose, --seed
+  std::string compress = "none";              // of an .h5 or .nxs output: gzip or none
 };
 int runAcquire(const AcquireOptions& options);
 
@@ -63,6 +73,7 @@ struct CalibrateAcquireOptions {
   unsigned seed = 47;
   double dose = 4000.0;
   std::vector<std::string> simulatorOptions;  // those given of --dose, --seed
+  std::string compress = "none";              // of an .h5 or .nxs flats file
 };
 int runCalibrateAcquired(const CalibrateAcquireOptions& options);
 

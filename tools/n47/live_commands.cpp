@@ -14,6 +14,7 @@
 #include "command_inputs.h"
 #include "commands.h"
 #include "detector_session.h"
+#include "frame_series.h"
 #include "grabber.h"
 #include "image_io.h"
 #include "interruption.h"
@@ -26,7 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kMaxAcquiredFrames = 65535;     // TIFF page numbers are 16-bit
+constexpr int kMaxAcquiredFrames = 65535;     // TIFF page numbers are 16-bit; NeXus files keep the limit
 constexpr int kMaxCalibrationFrames = 65537;  // the library's flat sum holds this many
 constexpr int kListenedMessages = 20;        // after the drain, for the switch codes of info
 
@@ -128,13 +129,13 @@ int runAcquire(const AcquireOptions& options) {
     throw std::runtime_error("--frames must lie between 1 and " + std::to_string(kMaxAcquiredFrames) +
                              " (a TIFF numbers its pages in 16 bits)");
   }
-  requireExtension(options.output, {".tif", ".tiff"});
+  requireExtension(options.output, {".tif", ".tiff", ".h5", ".nxs"});
+  const bool gzip = gzipFor(options.output, options.compress);
   std::vector<std::string> inputs;
   if (!options.pixelMap.empty()) inputs.push_back(options.pixelMap);
   if (!options.gainMap.empty()) inputs.push_back(options.gainMap);
   refuseSameFiles(inputs, {options.output});
-  if (!options.pixelMap.empty()) readPixelMap(options.pixelMap);
-  if (!options.gainMap.empty()) readGainMap(options.gainMap);
+  const LoadedMaps maps(options.pixelMap, options.gainMap);
   checkWritable(options.output);
   requireSpaceFor(options.output, options.frames);
   const Simulator* simulator = simulatorFor(options.simulatorOptions);
@@ -152,16 +153,20 @@ int runAcquire(const AcquireOptions& options) {
   if (!options.gainMap.empty()) session.loadGainMap(options.gainMap);
   session.setCalibrationMode(options.calibrationMode);
   what << "; corrected: " << mapsText(options.pixelMap, options.gainMap) << "; " << modeText(options.calibrationMode);
+  NexusContents nexus = nexusContents(what.str(), gzip);
+  nexus.temperatures = true;
+  maps.describe(nexus, options.calibrationMode);
   Series series("acquiring", options.frames);
-  writeTiffPages(options.output, options.frames, [&](int index, Frame& frame, std::string& description) {
+  writeFrameSeries(options.output, options.frames, [&](int index, SeriesFrame& taken) {
     if (!series.more(index)) return false;
     const int temperature = session.readTemperature();
-    frame = session.acquire();
-    description = "frame " + std::to_string(index + 1) + " of " + std::to_string(options.frames) + "; " +
-                  std::to_string(temperature) + " C at capture; " + what.str();
+    taken.frame = session.acquire();
+    taken.temperature = temperature;
+    taken.description = "frame " + std::to_string(index + 1) + " of " + std::to_string(options.frames) + "; " +
+                        std::to_string(temperature) + " C at capture; " + what.str();
     series.took(index);
     return true;
-  });
+  }, nexus);
   const int status = series.finish(": " + options.output + " holds the frames taken");
   if (status == 0) {
     std::cout << "acquired " << options.frames << (options.frames == 1 ? " frame: " : " frames: ") << options.output
@@ -178,9 +183,10 @@ int runCalibrateAcquired(const CalibrateAcquireOptions& options) {
   requireInRange("--dose", options.dose, 0.0, 16000.0);
   std::vector<std::string> outputs{options.pixelMap, options.gainMap};
   if (!options.savedFlats.empty()) {
-    requireExtension(options.savedFlats, {".tif", ".tiff"});
+    requireExtension(options.savedFlats, {".tif", ".tiff", ".h5", ".nxs"});
     outputs.push_back(options.savedFlats);
   }
+  const bool gzip = gzipFor(options.savedFlats, options.compress);
   refuseSameFiles({}, outputs);
   for (const std::string& output : outputs) checkWritable(output);
   if (!options.savedFlats.empty()) requireSpaceFor(options.savedFlats, options.frames);
@@ -208,13 +214,16 @@ int runCalibrateAcquired(const CalibrateAcquireOptions& options) {
     Frame frame;
     for (int index = 0; index < count && series.more(index); ++index) takeFlat(index, frame);
   } else {
-    writeTiffPages(options.savedFlats, count, [&](int index, Frame& frame, std::string& description) {
+    NexusContents nexus = nexusContents("flats as captured; " + what + "; " + modeText(true), gzip);
+    nexus.flatfieldApplied = false;
+    nexus.pixelMaskApplied = false;
+    writeFrameSeries(options.savedFlats, count, [&](int index, SeriesFrame& flat) {
       if (!series.more(index)) return false;
-      takeFlat(index, frame);
-      description = "flat " + std::to_string(index + 1) + " of " + std::to_string(count) + " as captured; " + what +
-                    "; " + modeText(true);
+      takeFlat(index, flat.frame);
+      flat.description = "flat " + std::to_string(index + 1) + " of " + std::to_string(count) + " as captured; " +
+                         what + "; " + modeText(true);
       return true;
-    });
+    }, nexus);
   }
   session.setCalibrationMode(false);
   const int status = series.finish("; the map files were left as they were");

@@ -71,6 +71,12 @@ void readIntegersAsDecimal(CLI::App& app) {
   for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) readIntegersAsDecimal(*command);
 }
 
+void addCompressOption(CLI::App* command, std::string& compress) {
+  command->add_option("--compress", compress, "compression of an .h5/.nxs output: gzip (deflate with shuffle) or none")
+      ->check(CLI::IsMember({"gzip", "none"}))
+      ->capture_default_str();
+}
+
 // A live command's grabber: --grabber, else N47_GRABBER, else the simulator beside n47.
 void addGrabberOption(CLI::App* command, std::string& grabber) {
   command->add_option("--grabber", grabber,
@@ -100,8 +106,8 @@ std::vector<std::string> givenOf(CLI::App* command, std::initializer_list<const 
 // meaning for files.
 const char* calibrateMisuse(CLI::App* calibrate, bool fromFiles, bool acquiring) {
   if (fromFiles == acquiring) return "calibrate takes flat frames or --acquire N, one of the two";
-  if (fromFiles && !givenOf(calibrate, {"--save-flats", "--dose", "--seed", "--grabber"}).empty()) {
-    return "--save-flats, --dose, --seed and --grabber go with --acquire; flat files are read as they are";
+  if (fromFiles && !givenOf(calibrate, {"--save-flats", "--compress", "--dose", "--seed", "--grabber"}).empty()) {
+    return "--save-flats, --compress, --dose, --seed and --grabber go with --acquire; flat files are read as they are";
   }
   return nullptr;
 }
@@ -127,7 +133,9 @@ int main(int argc, char** argv) {
   calibrate->add_option("--pixel-map", calibrateLive.pixelMap, "pixel-map file to write")->required();
   calibrate->add_option("--gain-map", calibrateLive.gainMap, "gain-map file to write")->required();
   calibrate->add_option("--acquire", calibrateLive.frames, "capture N flats from the detector instead of reading files");
-  calibrate->add_option("--save-flats", calibrateLive.savedFlats, "with --acquire: keep the flats as captured (TIFF)");
+  calibrate->add_option("--save-flats", calibrateLive.savedFlats,
+                        "with --acquire: keep the flats as captured (TIFF, or NeXus .h5/.nxs)");
+  addCompressOption(calibrate, calibrateLive.compress);
   calibrate->add_option("--dose", calibrateLive.dose, "with --acquire on the simulator: signal at unit gain")->capture_default_str();
   calibrate->add_option("--seed", calibrateLive.seed, "with --acquire on the simulator: its seed")->capture_default_str();
   addGrabberOption(calibrate, grabber);
@@ -135,7 +143,8 @@ int main(int argc, char** argv) {
   n47tool::CorrectOptions correct;
   auto* correctCommand = app.add_subcommand("correct", "correct a frame through the library");
   correctCommand->add_option("input", correct.input, "frame: .raw or a 16-bit TIFF of 2048 x 1536")->required();
-  correctCommand->add_option("output", correct.output, "output: .raw, .tif or .png")->required();
+  correctCommand->add_option("output", correct.output, "output: .raw, .tif, .png, or NeXus .h5/.nxs")->required();
+  addCompressOption(correctCommand, correct.compress);
   addCorrectionOptions(correctCommand, correct.pixelMap, correct.gainMap, correct.calibrationMode);
   correctCommand->add_option("--window-low", correct.windowLow, "value shown black in a PNG (default: automatic)");
   correctCommand->add_option("--window-high", correct.windowHigh, "value shown white in a PNG (default: automatic)");
@@ -148,14 +157,22 @@ int main(int argc, char** argv) {
   auto* render = maps->add_subcommand("render", "draw a map file as a PNG picture");
   render->add_option("file", mapFile, "pixel-map or gain-map file")->required();
   render->add_option("output", renderOut, "PNG file")->required();
+  std::string exportOut, exportCompress = "none";
+  auto* exportMap = maps->add_subcommand("export", "write a pixel map as a NeXus pixel_mask (a gain map as a flatfield)");
+  exportMap->add_option("file", mapFile, "pixel-map or gain-map file")->required();
+  exportMap->add_option("output", exportOut, "NeXus file: .h5 or .nxs")->required();
+  addCompressOption(exportMap, exportCompress);
 
-  std::string convertIn, convertOut;
-  std::optional<double> low, high;
-  auto* convert = app.add_subcommand("convert", "convert a frame to a 16-bit TIFF or an 8-bit PNG");
-  convert->add_option("input", convertIn, "frame: .raw or a 16-bit TIFF of 2048 x 1536")->required();
-  convert->add_option("output", convertOut, "output: .tif or .png")->required();
-  convert->add_option("--window-low", low, "value shown black in a PNG (default: automatic)");
-  convert->add_option("--window-high", high, "value shown white in a PNG (default: automatic)");
+  n47tool::ConvertOptions converting;
+  auto* convert = app.add_subcommand("convert", "convert a frame to a 16-bit TIFF, an 8-bit PNG or NeXus");
+  convert->add_option("input", converting.input, "frame: .raw, a 16-bit TIFF of 2048 x 1536, or NeXus .h5/.nxs")
+      ->required();
+  convert->add_option("output", converting.output, "output: .tif, .png, or NeXus .h5/.nxs")->required();
+  convert->add_option("--dataset", converting.dataset, "dataset of a NeXus input (default: its NXdata signal)");
+  convert->add_option("--frame", converting.frame, "frame of that dataset, from 0")->capture_default_str();
+  addCompressOption(convert, converting.compress);
+  convert->add_option("--window-low", converting.windowLow, "value shown black in a PNG (default: automatic)");
+  convert->add_option("--window-high", converting.windowHigh, "value shown white in a PNG (default: automatic)");
 
   n47tool::SimulateOptions simulate;
   auto* simulateCommand = app.add_subcommand("simulate", "write raw frames from the simulated detector");
@@ -167,8 +184,9 @@ int main(int argc, char** argv) {
   simulateCommand->add_option("--frames", simulate.frames, "write N frames with fresh noise, OUT_000.raw ...");
 
   n47tool::AcquireOptions acquire;
-  auto* acquireCommand = app.add_subcommand("acquire", "acquire frames from the detector into a multi-page TIFF");
-  acquireCommand->add_option("output", acquire.output, "TIFF file, one page a frame")->required();
+  auto* acquireCommand = app.add_subcommand("acquire", "acquire frames from the detector into a multi-page TIFF or NeXus");
+  acquireCommand->add_option("output", acquire.output, "TIFF file, one page a frame, or NeXus .h5/.nxs")->required();
+  addCompressOption(acquireCommand, acquire.compress);
   acquireCommand->add_option("--frames", acquire.frames, "frames to acquire")->capture_default_str();
   addCorrectionOptions(acquireCommand, acquire.pixelMap, acquire.gainMap, acquire.calibrationMode);
   acquireCommand->add_option("--scene", acquire.scene, "simulator only: dark, flat or phantom")->capture_default_str();
@@ -213,7 +231,8 @@ int main(int argc, char** argv) {
     if (*correctCommand) n47tool::runCorrect(correct);
     if (*stats) n47tool::runMapsStats(mapFile);
     if (*render) n47tool::runMapsRender(mapFile, renderOut);
-    if (*convert) n47tool::runConvert(convertIn, convertOut, low, high);
+    if (*exportMap) n47tool::runMapsExport(mapFile, exportOut, exportCompress);
+    if (*convert) n47tool::runConvert(converting);
     if (*simulateCommand) n47tool::runSimulate(simulate);
   } catch (const std::exception& error) {
     std::cerr << "n47: " << error.what() << "\n";

@@ -10,9 +10,11 @@
 #include "command_inputs.h"
 #include "commands.h"
 #include "detector_session.h"
+#include "frame_series.h"
 #include "grabber.h"
 #include "image_io.h"
 #include "map_analysis.h"
+#include "nexus_writer.h"
 
 namespace n47tool {
 namespace {
@@ -33,10 +35,13 @@ void requireWindow(const std::string& output, std::optional<double> low, std::op
   if (low && high && *high <= *low) throw std::runtime_error("the window's high end must lie above its low end");
 }
 
+// `description` goes into a TIFF, `nexus` describes the frame in a NeXus file.
 void writeFrameByExtension(const std::string& path, const Frame& frame, const std::string& description,
-                           std::optional<double> low = {}, std::optional<double> high = {}) {
+                           const NexusContents& nexus, std::optional<double> low, std::optional<double> high) {
   const std::string extension = extensionOf(path);
-  if (extension == ".raw") {
+  if (isNexusPath(path)) {
+    writeNexusFrame(path, frame, nexus);
+  } else if (extension == ".raw") {
     writeRawFrame(path, frame);
   } else if (isTiffPath(path)) {
     writeTiff16(path, frame, description);
@@ -68,14 +73,14 @@ std::string seriesName(const std::string& path, int index) {
 void runCalibrate(const std::vector<std::string>& flats, const std::string& pixelMapOut, const std::string& gainMapOut) {
   if (flats.empty()) throw std::runtime_error("no flat frames given");
   refuseSameFiles(flats, {pixelMapOut, gainMapOut});
-  for (const std::string& flat : flats) readFrame(flat);  // every input valid before any work
+  for (const std::string& flat : flats) readAnyFrame(flat);  // every input valid before any work
   checkWritable(pixelMapOut);
   checkWritable(gainMapOut);
   DetectorSession session;
   session.setCalibrationMode(true);
   const int count = static_cast<int>(flats.size());
   for (int index = 0; index < count; ++index) {
-    session.calibrate(captureFrame(session, readFrame(flats[static_cast<std::size_t>(index)])), index, count);
+    session.calibrate(captureFrame(session, readAnyFrame(flats[static_cast<std::size_t>(index)])), index, count);
     showProgress("calibrating", index + 1, count);
   }
   finishProgress();
@@ -89,11 +94,11 @@ void runCorrect(const CorrectOptions& options) {
   if (!options.pixelMap.empty()) inputs.push_back(options.pixelMap);
   if (!options.gainMap.empty()) inputs.push_back(options.gainMap);
   refuseSameFiles(inputs, {options.output});
-  const Frame input = readFrame(options.input);
-  requireExtension(options.output, {".raw", ".tif", ".tiff", ".png"});
+  const Frame input = readAnyFrame(options.input);
+  requireExtension(options.output, {".raw", ".tif", ".tiff", ".png", ".h5", ".nxs"});
   requireWindow(options.output, options.windowLow, options.windowHigh);
-  if (!options.pixelMap.empty()) readPixelMap(options.pixelMap);
-  if (!options.gainMap.empty()) readGainMap(options.gainMap);
+  const bool gzip = gzipFor(options.output, options.compress);
+  const LoadedMaps maps(options.pixelMap, options.gainMap);
   checkWritable(options.output);
   DetectorSession session;
   if (!options.pixelMap.empty()) session.loadPixelMap(options.pixelMap);
@@ -101,7 +106,9 @@ void runCorrect(const CorrectOptions& options) {
   session.setCalibrationMode(options.calibrationMode);
   const std::string description = "corrected frame from " + fs::path(options.input).filename().string() + "; " +
                                   mapsText(options.pixelMap, options.gainMap) + "; " + modeText(options.calibrationMode);
-  writeFrameByExtension(options.output, captureFrame(session, input), description, options.windowLow,
+  NexusContents nexus = nexusContents(description, gzip);
+  maps.describe(nexus, options.calibrationMode);
+  writeFrameByExtension(options.output, captureFrame(session, input), description, nexus, options.windowLow,
                         options.windowHigh);
   std::cout << "corrected: " << options.output << "\n";
 }
@@ -128,17 +135,41 @@ void runMapsRender(const std::string& path, const std::string& output) {
   std::cout << "rendered: " << output << "\n";
 }
 
-void runConvert(const std::string& input, const std::string& output, std::optional<double> low,
-                std::optional<double> high) {
-  refuseSameFiles({input}, {output});
-  std::string description;
-  const Frame frame = readFrame(input, &description);
-  requireExtension(output, {".tif", ".tiff", ".png"});
-  requireWindow(output, low, high);
+void runMapsExport(const std::string& path, const std::string& output, const std::string& compress) {
+  refuseSameFiles({path}, {output});
+  requireExtension(output, {".h5", ".nxs"});
+  const bool gzip = gzipFor(output, compress);
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  const bool gain = !error && size == kGainMapBytes;
+  const LoadedMaps maps(gain ? "" : path, gain ? path : "");
   checkWritable(output);
-  if (description.empty()) description = "frame as stored in the raw file " + fs::path(input).filename().string();
-  writeFrameByExtension(output, frame, description, low, high);
-  std::cout << "converted: " << output << "\n";
+  const std::string what = gain ? "gain map " : "defect map ";
+  NexusContents contents = nexusContents(what + fs::path(path).filename().string(), gzip);
+  contents.frames = false;
+  contents.pixelMap = maps.pixelMap ? &*maps.pixelMap : nullptr;
+  contents.flatfield = maps.gainMap ? &*maps.gainMap : nullptr;
+  NexusWriter(output, contents).finish();
+  std::cout << "exported: " << output << "\n";
+}
+
+void runConvert(const ConvertOptions& options) {
+  refuseSameFiles({options.input}, {options.output});
+  if (!options.dataset.empty() && !isNexusPath(options.input)) {
+    throw std::runtime_error(options.input + ": --dataset picks frames from .h5 and .nxs inputs only");
+  }
+  std::string description;
+  const Frame frame = readAnyFrame(options.input, &description, options.dataset, options.frame);
+  requireExtension(options.output, {".tif", ".tiff", ".png", ".h5", ".nxs"});
+  requireWindow(options.output, options.windowLow, options.windowHigh);
+  const bool gzip = gzipFor(options.output, options.compress);
+  checkWritable(options.output);
+  if (description.empty()) {
+    description = "frame as stored in the raw file " + fs::path(options.input).filename().string();
+  }
+  const NexusContents nexus = nexusContents(description, gzip);
+  writeFrameByExtension(options.output, frame, description, nexus, options.windowLow, options.windowHigh);
+  std::cout << "converted: " << options.output << "\n";
 }
 
 void runSimulate(const SimulateOptions& options) {
