@@ -48,6 +48,18 @@ struct AcquireOptions {
 };
 void runAcquire(const AcquireOptions& options);
 
+struct ViewOptions {
+  int port = 8047;  // fixed, so a tunnel or a bookmark made once keeps working
+  std::string pixelMap, gainMap;
+  std::string outputFolder = ".";
+};
+// Serves the live view until SIGINT or SIGTERM; returns the exit status.
+int runView(const ViewOptions& options);
+
+// How a frame was corrected, for the descriptions stored with it.
+std::string modeText(bool calibrationMode);
+std::string mapsText(const std::string& pixelMap, const std::string& gainMap);
+
 // Progress after each finished step ("calibrating 3/8"): redrawn on one line when standard
 // error is a terminal (ended by finishProgress()), else one line a step.
 void showProgress(const std::string& what, int done, int total);

@@ -24,11 +24,17 @@ Frame DetectorSession::acquire() {
 
 void DetectorSession::setCalibrationMode(bool on) { CalibrationMode(on ? 1 : 0); }
 
-int DetectorSession::readTemperature() {
+int DetectorSession::readTemperature() { return readControl().temperature; }
+
+DetectorSession::ControlReading DetectorSession::readControl() {
   CheckSwitch();
+  ControlReading reading;
   // The library decodes the temperature frame while it reads the message's bytes.
-  for (int i = 0; i < GetMsgLength(); ++i) GetSwitchMsg(i);
-  return GetTemperature();
+  for (int i = 0; i < GetMsgLength(); ++i) {
+    if (const int code = GetSwitchMsg(i); code != 0) reading.switchCodes.push_back(code);
+  }
+  reading.temperature = GetTemperature();
+  return reading;
 }
 
 void DetectorSession::loadPixelMap(const std::string& path) {

@@ -2,6 +2,8 @@
 #ifndef N47_TOOLS_DETECTOR_SESSION_H
 #define N47_TOOLS_DETECTOR_SESSION_H
 
+#include <vector>
+
 #include "image_io.h"
 
 namespace n47tool {
@@ -18,6 +20,11 @@ class DetectorSession {
   void setCalibrationMode(bool on);
   // Reads the next control message and returns the temperature the library decoded.
   int readTemperature();
+  struct ControlReading {
+    int temperature = 0;
+    std::vector<int> switchCodes;  // 1, 2 or 3 for each switch byte, in the message's order
+  };
+  ControlReading readControl();
   void loadPixelMap(const std::string& path);
   void loadGainMap(const std::string& path);
   void savePixelMap(const std::string& path);

@@ -1,5 +1,5 @@
 // n47: the detector library's command-line tool (demo, offline calibration and correction,
-// map inspection, conversion, simulation and acquisition).
+// map inspection, conversion, simulation, acquisition and the live view).
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -109,6 +109,13 @@ int main(int argc, char** argv) {
   acquireCommand->add_option("--dose", acquire.dose, "signal at unit gain, counts above dark")->capture_default_str();
   acquireCommand->add_option("--seed", acquire.seed, "seed of the simulated detector")->capture_default_str();
 
+  n47tool::ViewOptions view;
+  auto* viewCommand = app.add_subcommand("view", "acquire continuously and show the frames live in a browser");
+  viewCommand->add_option("--port", view.port, "port on 127.0.0.1 to serve the page on (0: any free one)")->capture_default_str();
+  viewCommand->add_option("--pixel-map", view.pixelMap, "pixel-map file to load (also shown as an overlay)");
+  viewCommand->add_option("--gain-map", view.gainMap, "gain-map file to load");
+  viewCommand->add_option("--out", view.outputFolder, "folder that snapshots are written into")->capture_default_str();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -128,6 +135,7 @@ int main(int argc, char** argv) {
     if (*convert) n47tool::runConvert(convertIn, convertOut, low, high);
     if (*simulateCommand) n47tool::runSimulate(simulate);
     if (*acquireCommand) n47tool::runAcquire(acquire);
+    if (*viewCommand) return n47tool::runView(view);
   } catch (const std::exception& error) {
     std::cerr << "n47: " << error.what() << "\n";
     return 1;

@@ -76,16 +76,6 @@ void refuseSameFiles(const std::vector<std::string>& inputs, const std::vector<s
   }
 }
 
-std::string modeText(bool calibrationMode) {
-  return calibrationMode ? "calibration mode (no gain, no border mask)"
-                         : "normal mode (impulse filter, defect repair, gain, border mask)";
-}
-
-std::string mapsText(const std::string& pixelMap, const std::string& gainMap) {
-  return "pixel map " + (pixelMap.empty() ? std::string("none") : pixelMap) + ", gain map " +
-         (gainMap.empty() ? std::string("none") : gainMap);
-}
-
 void writeFrameByExtension(const std::string& path, const Frame& frame, const std::string& description,
                            std::optional<double> low = {}, std::optional<double> high = {}) {
   const std::string extension = extensionOf(path);
@@ -124,6 +114,16 @@ std::string seriesName(const std::string& path, int index) {
 }
 
 }  // namespace
+
+std::string modeText(bool calibrationMode) {
+  return calibrationMode ? "calibration mode (no gain, no border mask)"
+                         : "normal mode (impulse filter, defect repair, gain, border mask)";
+}
+
+std::string mapsText(const std::string& pixelMap, const std::string& gainMap) {
+  return "pixel map " + (pixelMap.empty() ? std::string("none") : pixelMap) + ", gain map " +
+         (gainMap.empty() ? std::string("none") : gainMap);
+}
 
 void runCalibrate(const std::vector<std::string>& flats, const std::string& pixelMapOut, const std::string& gainMapOut) {
   if (flats.empty()) throw std::runtime_error("no flat frames given");
