@@ -76,7 +76,10 @@ std::string defectsJson(const PixelMap* map) {
   }
   const auto list = [&](const std::vector<int>& lines) {
     std::string out;
-    for (const int line : lines) out += (out.empty() ? "" : ",") + std::to_string(line);
+    for (const int line : lines) {
+      if (!out.empty()) out += ',';
+      out += std::to_string(line);
+    }
     return out;
   };
   json << "],\"rows\":[" << list(stats.markedRowList) << "],\"columns\":[" << list(stats.markedColumnList) << "]}";
@@ -199,7 +202,10 @@ struct ViewServer::Impl {
     server.Post("/snapshot", [this](const httplib::Request&, httplib::Response& r) {
       try {
         std::string names;
-        for (const std::string& name : control.snapshot()) names += (names.empty() ? "" : ",") + jsonString(name);
+        for (const std::string& name : control.snapshot()) {
+          if (!names.empty()) names += ',';
+          names += jsonString(name);
+        }
         r.set_content("{\"files\":[" + names + "]}", "application/json");
       } catch (const std::exception& error) {
         r.status = 500;
@@ -223,9 +229,12 @@ int ViewServer::bind(int port) {
     throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) +
                              " (in use? choose another with --port)");
   }
-  const std::string suffix = ":" + std::to_string(port);
-  impl_->ownHosts = {"127.0.0.1" + suffix, "localhost" + suffix};
-  impl_->ownOrigins = {"http://127.0.0.1" + suffix, "http://localhost" + suffix};
+  impl_->ownHosts.clear();
+  impl_->ownOrigins.clear();
+  for (const char* name : {"127.0.0.1", "localhost"}) {
+    impl_->ownHosts.push_back(std::string(name) + ':' + std::to_string(port));
+    impl_->ownOrigins.push_back("http://" + impl_->ownHosts.back());
+  }
   return port;
 }
 
