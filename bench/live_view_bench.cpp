@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "detector_session.h"
+#include "grabber.h"
 #include "n47sim/model_control.h"
 #include "support/scene.h"
 #include "view/frame_picture.h"
@@ -19,16 +20,12 @@
 
 namespace {
 
-void startSimulatedPhantom() {
+void simulatorRender(benchmark::State& state) {
+  n47sim_reset();
   n47sim_model_params params;
   n47sim_model_default_params(&params, 47);
   n47sim_model_start(&params);
   n47sim_model_set_scene(N47SIM_SCENE_PHANTOM, 4000.0);
-}
-
-void simulatorRender(benchmark::State& state) {
-  n47sim_reset();
-  startSimulatedPhantom();
   n47tool::Frame frame(n47tool::kPixels);
   // Every noise field drawn once, as after the first frames of a run.
   for (int i = 0; i < 32; ++i) n47sim_model_render(frame.data());
@@ -82,7 +79,8 @@ void captureToScreen(benchmark::State& state) {
   std::atomic<long> captured{0};
   std::thread capture([&] {
     n47tool::DetectorSession session;
-    startSimulatedPhantom();
+    n47tool::loadedSimulator()->startModel(47);
+    n47tool::loadedSimulator()->setScene(N47SIM_SCENE_PHANTOM, 4000.0);
     while (capturing) {
       auto frame = std::make_shared<n47tool::LiveFrame>();
       frame->pixels = session.acquire();

@@ -23,10 +23,14 @@ echo "-- the install tree, moved"
 echo "-- n47 from the moved prefix"
 "$prefix/bin/n47" --version
 "$prefix/bin/n47" simulate flat "$work/flat.raw" --seed 3
+"$prefix/bin/n47" info | tee "$work/info.txt"
+grep -q "driver: .*$prefix/lib/libTavrin_N47_USB_REF.so" "$work/info.txt"
 
 echo "-- a copied bin/ folder of the build tree binds to its own neighbours"
 cp -r "$build/bin" "$work/copied-bin"
-ldd "$work/copied-bin/n47" | grep -E "Tavrin|USB_FRM01"
+# n47 loads the driver and the grabber at run time, from its own folder.
+"$work/copied-bin/n47" info | grep -E "^(driver|grabber):" | tee "$work/info.txt"
+[ "$(grep -c "$work/copied-bin/lib" "$work/info.txt")" -eq 2 ]
 ldd "$work/copied-bin/libTavrin_N47_USB_REF.so" | grep -q "$work/copied-bin/libUSB_FRM01.so"
 "$work/copied-bin/n47" simulate dark "$work/dark.raw" --seed 3
 

@@ -57,7 +57,7 @@ TEST_F(BadInput, NumbersMustBeFiniteAndInRange) {
       {"simulate flat " + f("keep.raw") + " --dose nan", "--dose must be a finite number"},
       {"simulate flat " + f("keep.raw") + " --dose -inf", "--dose must be a finite number"},
       {"acquire " + f("keep.tif") + " --dose nan", "--dose must be a finite number"},
-      {"acquire " + f("keep.tif") + " --frames 0", "--frames must lie between 1 and 500"},
+      {"acquire " + f("keep.tif") + " --frames 0", "--frames must lie between 1 and 65535"},
       {"simulate flat " + f("keep.raw") + " --frames 1001", "--frames must lie between 1 and 1000"},
   };
   for (const auto& [arguments, mentions] : cases) expectRefused(arguments, mentions);

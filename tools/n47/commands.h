@@ -38,6 +38,14 @@ struct SimulateOptions {
 };
 void runSimulate(const SimulateOptions& options);
 
+// The live commands run on the grabber chosen by --grabber or N47_GRABBER (grabber.h). Those
+// that capture a series return the exit status: 0, or 128 + the signal that stopped the series
+// after the frame in progress (the frames taken are kept).
+
+// The driver and grabber loaded, whether the device opened, the temperature and switch codes
+// on the control channel. 0 when the device opened, else 1.
+int runInfo();
+
 struct AcquireOptions {
   std::string output, pixelMap, gainMap;
   std::string scene = "flat";
@@ -45,8 +53,18 @@ struct AcquireOptions {
   double dose = 4000.0;
   int frames = 1;
   bool calibrationMode = false;
+  std::vector<std::string> simulatorOptions;  // those given of --scene, --dose, --seed
 };
-void runAcquire(const AcquireOptions& options);
+int runAcquire(const AcquireOptions& options);
+
+struct CalibrateAcquireOptions {
+  int frames = 0;
+  std::string pixelMap, gainMap, savedFlats;
+  unsigned seed = 47;
+  double dose = 4000.0;
+  std::vector<std::string> simulatorOptions;  // those given of --dose, --seed
+};
+int runCalibrateAcquired(const CalibrateAcquireOptions& options);
 
 struct ViewOptions {
   int port = 8047;  // fixed, so a tunnel or a bookmark made once keeps working
@@ -56,13 +74,10 @@ struct ViewOptions {
 // Serves the live view until SIGINT or SIGTERM; returns the exit status.
 int runView(const ViewOptions& options);
 
-// How a frame was corrected, for the descriptions stored with it.
-std::string modeText(bool calibrationMode);
-std::string mapsText(const std::string& pixelMap, const std::string& gainMap);
-
 // Progress after each finished step ("calibrating 3/8"): redrawn on one line when standard
-// error is a terminal (ended by finishProgress()), else one line a step.
-void showProgress(const std::string& what, int done, int total);
+// error is a terminal (ended by finishProgress()), else one line a step. A rate above 0 is
+// shown as frames per second.
+void showProgress(const std::string& what, int done, int total, double perSecond = 0.0);
 void finishProgress();
 
 }  // namespace n47tool

@@ -13,11 +13,11 @@
 
 #include "commands.h"
 #include "detector_session.h"
+#include "grabber.h"
 #include "image_io.h"
 #include "map_analysis.h"
 #include "picture_text.h"
 #include "n47sim/model_control.h"
-#include "tavrin_n47.h"
 
 namespace n47tool {
 namespace {
@@ -88,12 +88,10 @@ double medianOf(const Frame& frame) {
 // Compares the calibrated map's pixel cells with the simulator's defect list, pixel by pixel,
 // and counts the defects that a corrected flat shows within 10 % of its median (repaired by
 // the map or, for isolated pixels, by the impulse filter that runs on every frame).
-Detection compareWithTruth(const PixelMap& map, const Frame& correctedFlat) {
+Detection compareWithTruth(const Simulator& simulator, const PixelMap& map, const Frame& correctedFlat) {
   const double median = medianOf(correctedFlat);
-  std::vector<n47sim_defect> defects(n47sim_model_defects(nullptr, 0));
-  n47sim_model_defects(defects.data(), defects.size());
   std::vector<int> truth(kPixels, 0);
-  for (const n47sim_defect& d : defects) {
+  for (const SimulatedDefect& d : simulator.defects()) {
     if (d.column < 0) {
       for (int c = 0; c < kWidth; ++c) truth[static_cast<std::size_t>(d.row) * kWidth + c] = d.kind;
     } else if (d.row < 0) {
@@ -341,21 +339,17 @@ void runDemo(const DemoOptions& options) {
   report.seed = options.seed;
   report.flats = options.flats;
   DetectorSession session;
-  n47sim_model_params params;
-  n47sim_model_default_params(&params, options.seed);
-  n47sim_model_start(&params);
+  const Simulator& simulator = requireSimulator("demo");
+  simulator.startModel(options.seed);
 
   auto start = Clock::now();
-  Init_Comm();
-  for (int poll = 0; poll < 50; ++poll) {
-    CheckSwitch();
-    for (int i = 0; i < GetMsgLength(); ++i) report.switchCodes += GetSwitchMsg(i) != 0;
-  }
-  report.temperature = GetTemperature();
+  session.drainControlChannel();
+  for (int poll = 0; poll < 50; ++poll) report.switchCodes += static_cast<int>(session.readSwitchCodes().size());
+  report.temperature = session.temperature();
   report.timing.add("drain and decode 150 control messages", millisecondsSince(start));
 
   session.setCalibrationMode(true);
-  n47sim_model_set_scene(N47SIM_SCENE_FLAT, kFlatDose);
+  simulator.setScene(N47SIM_SCENE_FLAT, kFlatDose);
   double captureMs = 0, calibrateMs = 0;
   for (int index = 0; index < options.flats; ++index) {
     start = Clock::now();
@@ -379,24 +373,23 @@ void runDemo(const DemoOptions& options) {
   session.setCalibrationMode(false);
 
   std::cerr << "acquiring a flat and the phantom in normal mode\n";
-  Frame raw(kPixels);
   start = Clock::now();
   const Frame flatCorrected = session.acquire();
   report.timing.add("capture and normal-mode correction", millisecondsSince(start));
-  n47sim_last_frame(raw.data());
+  Frame raw = simulator.lastFrame();
   report.flatBefore = nonUniformityPercent(raw);
   report.flatAfter = nonUniformityPercent(flatCorrected);
   report.outliersBefore = residualOutliers(raw);
   report.outliersAfter = residualOutliers(flatCorrected);
   const Frame flatRaw = raw;
 
-  n47sim_model_set_scene(N47SIM_SCENE_PHANTOM, kFlatDose);
+  simulator.setScene(N47SIM_SCENE_PHANTOM, kFlatDose);
   const Frame phantomCorrected = session.acquire();
-  n47sim_last_frame(raw.data());
+  raw = simulator.lastFrame();
 
   const PixelMap pixelMap = readPixelMap(file("pixel_map.raw"));
   const GainMap gainMap = readGainMap(file("gain_map.raw"));
-  report.detection = compareWithTruth(pixelMap, flatCorrected);
+  report.detection = compareWithTruth(simulator, pixelMap, flatCorrected);
   report.mapStats = pixelMapStats(pixelMap);
   report.gain = gainStats(gainMap);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -120,12 +121,22 @@ void quietTiff() {
 
 }  // namespace
 
-void writeTiffPages(const std::string& path, int pages, const PageSource& page) {
+std::uint64_t tiffPagesBytes(int pages) {
+  // A page's directory, its tags and strip tables take well under 4 KiB.
+  constexpr std::uint64_t kPageOverhead = 4096;
+  return static_cast<std::uint64_t>(pages) * (kPixels * sizeof(std::uint16_t) + kPageOverhead) + kPageOverhead;
+}
+
+int writeTiffPages(const std::string& path, int pages, const PageSource& page) {
   quietTiff();
+  // Offsets of a classic TIFF are 32-bit; readers without BigTIFF still open every series
+  // that fits.
+  const bool big = tiffPagesBytes(pages) > std::numeric_limits<std::uint32_t>::max();
+  int written = 0;
   writeReplacing(path, [&](n47::FileReplacement& file) {
     // libtiff links each page to the one before by reading back that page's directory: the
     // replacement's temporary is open for reading too.
-    TIFF* tiff = TIFFFdOpen(duplicateOf(file, path), path.c_str(), "w");
+    TIFF* tiff = TIFFFdOpen(duplicateOf(file, path), path.c_str(), big ? "w8" : "w");
     if (tiff == nullptr) throw failure(path, "cannot be written");
     const std::string software = "n47 " N47_VERSION_STRING;
     Frame frame(kPixels);
@@ -133,7 +144,7 @@ void writeTiffPages(const std::string& path, int pages, const PageSource& page) 
     bool ok = true;
     try {
       for (int index = 0; index < pages && ok; ++index) {
-        page(index, frame, description);
+        if (!page(index, frame, description) && index > 0) break;
         if (frame.size() != kPixels) throw failure(path, "a page is not a whole frame");
         TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, kWidth);
         TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, kHeight);
@@ -147,7 +158,8 @@ void writeTiffPages(const std::string& path, int pages, const PageSource& page) 
         TIFFSetField(tiff, TIFFTAG_SOFTWARE, software.c_str());
         if (pages > 1) {
           TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-          TIFFSetField(tiff, TIFFTAG_PAGENUMBER, index, pages);
+          // Page numbers are 16-bit; a longer series leaves them out.
+          if (pages <= 65535) TIFFSetField(tiff, TIFFTAG_PAGENUMBER, index, pages);
         }
         std::vector<std::uint16_t> row(kWidth);
         for (int r = 0; r < kHeight && ok; ++r) {
@@ -155,6 +167,7 @@ void writeTiffPages(const std::string& path, int pages, const PageSource& page) 
           ok = TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(r), 0) == 1;
         }
         ok = ok && TIFFWriteDirectory(tiff) == 1;
+        written += ok ? 1 : 0;
       }
     } catch (...) {
       TIFFClose(tiff);
@@ -163,12 +176,14 @@ void writeTiffPages(const std::string& path, int pages, const PageSource& page) 
     TIFFClose(tiff);
     if (!ok) throw failure(path, "cannot be written");
   });
+  return written;
 }
 
 void writeTiff16(const std::string& path, const Frame& frame, const std::string& description) {
   writeTiffPages(path, 1, [&](int, Frame& page, std::string& text) {
     page = frame;
     text = description;
+    return true;
   });
 }
 

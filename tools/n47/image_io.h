@@ -31,10 +31,14 @@ void writeRawFrame(const std::string& path, const Frame& frame);
 // 16-bit greyscale TIFF. `description` (the ImageDescription tag) says what the frame is; the
 // Software tag names n47 and its version.
 void writeTiff16(const std::string& path, const Frame& frame, const std::string& description);
-// A multi-page TIFF of full frames. `page(index, frame, description)` fills each page just
-// before it is written, so a long series never has to fit in memory.
-using PageSource = std::function<void(int index, Frame& frame, std::string& description)>;
-void writeTiffPages(const std::string& path, int pages, const PageSource& page);
+// A multi-page TIFF of up to `pages` full frames. `page(index, frame, description)` fills each
+// page just before it is written, so a long series never has to fit in memory; it returns
+// false to end the file before that page (never for the first). A series larger than a
+// classic TIFF's 4 GiB is written as a BigTIFF. Returns the pages written.
+using PageSource = std::function<bool(int index, Frame& frame, std::string& description)>;
+int writeTiffPages(const std::string& path, int pages, const PageSource& page);
+// The bytes a file of `pages` frames takes on disk, at most.
+std::uint64_t tiffPagesBytes(int pages);
 // The first page of a 16-bit greyscale TIFF, of any size.
 Frame readTiff16(const std::string& path, int& width, int& height);
 struct TiffInfo {

@@ -2,10 +2,12 @@
 // map inspection, conversion, simulation, acquisition and the live view).
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 
 #include "commands.h"
+#include "grabber.h"
 #include "interruption.h"
 #include "tavrin_n47.h"
 
@@ -46,10 +48,35 @@ void addCorrectionOptions(CLI::App* command, std::string& pixelMap, std::string&
   command->add_flag("--calibration-mode", calibrationMode, "leave out the gain and the border mask");
 }
 
+// A live command's grabber: --grabber, else N47_GRABBER, else the simulator beside n47.
+void addGrabberOption(CLI::App* command, std::string& grabber) {
+  command->add_option("--grabber", grabber,
+                      "USB_FRM01 grabber library to drive the detector with (default: $N47_GRABBER, else the "
+                      "simulator installed with n47)");
+}
+
+void chooseLiveGrabber(const std::string& option) {
+  const char* variable = std::getenv("N47_GRABBER");
+  if (!option.empty()) {
+    n47tool::chooseGrabber(option, "--grabber");
+  } else if (variable != nullptr && *variable != '\0') {
+    n47tool::chooseGrabber(variable, "N47_GRABBER");
+  }
+}
+
+// The options given among those that shape the simulator's frames.
+std::vector<std::string> givenOf(CLI::App* command, std::initializer_list<const char*> options) {
+  std::vector<std::string> given;
+  for (const char* option : options) {
+    if (command->count(option) > 0) given.emplace_back(option);
+  }
+  return given;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"n47: drive the N47 detector library against the simulated detector"};
+  CLI::App app{"n47: drive the N47 detector through its library, on the simulated detector or a USB_FRM01 grabber"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "n47 " N47_VERSION_STRING, "print the version and exit");
 
@@ -59,12 +86,18 @@ int main(int argc, char** argv) {
   demoCommand->add_option("--seed", demo.seed, "seed of the simulated detector")->capture_default_str();
   demoCommand->add_option("--flats", demo.flats, "flat frames in the calibration series")->capture_default_str()->check(CLI::Range(1, 1000));
 
+  std::string grabber;  // of the live commands
   std::vector<std::string> flats;
-  std::string pixelMapOut, gainMapOut;
+  n47tool::CalibrateAcquireOptions calibrateLive;
   auto* calibrate = app.add_subcommand("calibrate", "build a pixel map and a gain map from flat frames");
-  calibrate->add_option("flats", flats, "flat frames: raw (2048 x 1536, 16-bit little-endian) or n47 TIFF")->required();
-  calibrate->add_option("--pixel-map", pixelMapOut, "pixel-map file to write")->required();
-  calibrate->add_option("--gain-map", gainMapOut, "gain-map file to write")->required();
+  calibrate->add_option("flats", flats, "flat frames: raw (2048 x 1536, 16-bit little-endian) or n47 TIFF");
+  calibrate->add_option("--pixel-map", calibrateLive.pixelMap, "pixel-map file to write")->required();
+  calibrate->add_option("--gain-map", calibrateLive.gainMap, "gain-map file to write")->required();
+  calibrate->add_option("--acquire", calibrateLive.frames, "capture N flats from the detector instead of reading files");
+  calibrate->add_option("--save-flats", calibrateLive.savedFlats, "with --acquire: keep the flats as captured (TIFF)");
+  calibrate->add_option("--dose", calibrateLive.dose, "with --acquire on the simulator: signal at unit gain")->capture_default_str();
+  calibrate->add_option("--seed", calibrateLive.seed, "with --acquire on the simulator: its seed")->capture_default_str();
+  addGrabberOption(calibrate, grabber);
 
   n47tool::CorrectOptions correct;
   auto* correctCommand = app.add_subcommand("correct", "correct a frame through the library");
@@ -101,13 +134,17 @@ int main(int argc, char** argv) {
   simulateCommand->add_option("--frames", simulate.frames, "write N frames with fresh noise, OUT_000.raw ...");
 
   n47tool::AcquireOptions acquire;
-  auto* acquireCommand = app.add_subcommand("acquire", "acquire frames from the simulated detector into a multi-page TIFF");
+  auto* acquireCommand = app.add_subcommand("acquire", "acquire frames from the detector into a multi-page TIFF");
   acquireCommand->add_option("output", acquire.output, "TIFF file, one page a frame")->required();
   acquireCommand->add_option("--frames", acquire.frames, "frames to acquire")->capture_default_str();
   addCorrectionOptions(acquireCommand, acquire.pixelMap, acquire.gainMap, acquire.calibrationMode);
-  acquireCommand->add_option("--scene", acquire.scene, "dark, flat or phantom")->capture_default_str();
-  acquireCommand->add_option("--dose", acquire.dose, "signal at unit gain, counts above dark")->capture_default_str();
-  acquireCommand->add_option("--seed", acquire.seed, "seed of the simulated detector")->capture_default_str();
+  acquireCommand->add_option("--scene", acquire.scene, "simulator only: dark, flat or phantom")->capture_default_str();
+  acquireCommand->add_option("--dose", acquire.dose, "simulator only: signal at unit gain, counts above dark")->capture_default_str();
+  acquireCommand->add_option("--seed", acquire.seed, "simulator only: seed of the simulated detector")->capture_default_str();
+  addGrabberOption(acquireCommand, grabber);
+
+  auto* info = app.add_subcommand("info", "the driver, the grabber, whether the device opens, its temperature");
+  addGrabberOption(info, grabber);
 
   n47tool::ViewOptions view;
   auto* viewCommand = app.add_subcommand("view", "acquire continuously and show the frames live in a browser");
@@ -115,6 +152,7 @@ int main(int argc, char** argv) {
   viewCommand->add_option("--pixel-map", view.pixelMap, "pixel-map file to load (also shown as an overlay)");
   viewCommand->add_option("--gain-map", view.gainMap, "gain-map file to load");
   viewCommand->add_option("--out", view.outputFolder, "folder that snapshots are written into")->capture_default_str();
+  addGrabberOption(viewCommand, grabber);
 
   try {
     app.parse(argc, argv);
@@ -125,17 +163,39 @@ int main(int argc, char** argv) {
               << "Run with --help for more information.\n";
     return kUsageError;
   }
+  const bool calibrateLiveRun = *calibrate && calibrate->count("--acquire") > 0;
+  const char* calibrateMisuse =
+      !*calibrate                                   ? nullptr
+      : calibrateLiveRun == !flats.empty()          ? "calibrate takes flat frames or --acquire N, one of the two"
+      : !calibrateLiveRun && !givenOf(calibrate, {"--save-flats", "--dose", "--seed", "--grabber"}).empty()
+          ? "--save-flats, --dose, --seed and --grabber go with --acquire; flat files are read as they are"
+          : nullptr;
+  if (calibrateMisuse != nullptr) {
+    std::cerr << "n47: " << calibrateMisuse << "\nRun with --help for more information.\n";
+    return kUsageError;
+  }
   n47tool::installInterruptHandlers();
   try {
+    // Only the live commands take a grabber; the others replay or synthesise frames on the
+    // simulator shipped with n47.
+    if (*info || *acquireCommand || calibrateLiveRun || *viewCommand) chooseLiveGrabber(grabber);
+    if (*info) return n47tool::runInfo();
+    if (calibrateLiveRun) {
+      calibrateLive.simulatorOptions = givenOf(calibrate, {"--dose", "--seed"});
+      return n47tool::runCalibrateAcquired(calibrateLive);
+    }
+    if (*acquireCommand) {
+      acquire.simulatorOptions = givenOf(acquireCommand, {"--scene", "--dose", "--seed"});
+      return n47tool::runAcquire(acquire);
+    }
+    if (*viewCommand) return n47tool::runView(view);
     if (*demoCommand) n47tool::runDemo(demo);
-    if (*calibrate) n47tool::runCalibrate(flats, pixelMapOut, gainMapOut);
+    if (*calibrate) n47tool::runCalibrate(flats, calibrateLive.pixelMap, calibrateLive.gainMap);
     if (*correctCommand) n47tool::runCorrect(correct);
     if (*stats) n47tool::runMapsStats(mapFile);
     if (*render) n47tool::runMapsRender(mapFile, renderOut);
     if (*convert) n47tool::runConvert(convertIn, convertOut, low, high);
     if (*simulateCommand) n47tool::runSimulate(simulate);
-    if (*acquireCommand) n47tool::runAcquire(acquire);
-    if (*viewCommand) return n47tool::runView(view);
   } catch (const std::exception& error) {
     std::cerr << "n47: " << error.what() << "\n";
     return 1;

@@ -24,11 +24,13 @@ bool onTerminal() {
 
 }  // namespace
 
-void showProgress(const std::string& what, int done, int total) {
+void showProgress(const std::string& what, int done, int total, double perSecond) {
+  char rate[48] = "";
+  if (perSecond > 0.0) std::snprintf(rate, sizeof rate, "  %.1f frames/s", perSecond);
   if (onTerminal()) {
-    std::fprintf(stderr, "\r%-40s %3d/%d", what.c_str(), done, total);
+    std::fprintf(stderr, "\r%-40s %3d/%d%-22s", what.c_str(), done, total, rate);
   } else {
-    std::fprintf(stderr, "%s %d/%d\n", what.c_str(), done, total);
+    std::fprintf(stderr, "%s %d/%d%s\n", what.c_str(), done, total, rate);
   }
   std::fflush(stderr);
 }

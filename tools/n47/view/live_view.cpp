@@ -13,8 +13,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "command_inputs.h"
 #include "commands.h"
 #include "detector_session.h"
+#include "grabber.h"
 #include "interruption.h"
 #include "map_analysis.h"
 #include "n47sim/model_control.h"
@@ -78,14 +80,14 @@ class LiveView final : public LiveControl {
     std::lock_guard<std::mutex> lock(mutex_);
     connected_ = false;
   }
-  long captured(const DetectorSession::ControlReading& control) {
+  long captured(int temperature, const std::vector<int>& switchCodes) {
     std::lock_guard<std::mutex> lock(mutex_);
     connected_ = true;
-    temperature_ = control.temperature;
+    temperature_ = temperature;
     times_.push_back(std::chrono::steady_clock::now());
     if (times_.size() > kRateFrames) times_.pop_front();
     ++frames_;
-    if (!control.switchCodes.empty()) switches_ = control.switchCodes, switchFrame_ = frames_;
+    if (!switchCodes.empty()) switches_ = switchCodes, switchFrame_ = frames_;
     return frames_;
   }
   long frames() const {
@@ -129,10 +131,11 @@ int runView(const ViewOptions& options) {
   if (!options.gainMap.empty()) readGainMap(options.gainMap);
 
   DetectorSession session;
-  n47sim_model_params params;
-  n47sim_model_default_params(&params, 47);
-  n47sim_model_start(&params);
-  n47sim_model_set_scene(N47SIM_SCENE_PHANTOM, 4000.0);
+  // On the simulator, a scene worth looking at: the test phantom.
+  if (const Simulator* simulator = loadedSimulator()) {
+    simulator->startModel(AcquireOptions{}.seed);
+    simulator->setScene(N47SIM_SCENE_PHANTOM, AcquireOptions{}.dose);
+  }
   if (!options.pixelMap.empty()) session.loadPixelMap(options.pixelMap);
   if (!options.gainMap.empty()) session.loadGainMap(options.gainMap);
   session.setCalibrationMode(false);
@@ -157,9 +160,9 @@ int runView(const ViewOptions& options) {
       view.setCalibrationMode(calibrationMode);
     }
     auto frame = std::make_shared<LiveFrame>();
-    DetectorSession::ControlReading control;
+    std::vector<int> switchCodes;
     try {
-      control = session.readControl();
+      switchCodes = session.readSwitchCodes();  // between frames, as the panel's messages come
       frame->pixels = session.acquire();
     } catch (const std::runtime_error& error) {
       if (!reportedLoss) std::cerr << "n47 view: " << error.what() << "; trying again\n";
@@ -171,8 +174,8 @@ int runView(const ViewOptions& options) {
     reportedLoss = false;
     frame->captured = std::chrono::system_clock::now();
     frame->calibrationMode = calibrationMode;
-    frame->temperature = control.temperature;
-    frame->number = view.captured(control);
+    frame->temperature = session.temperature();
+    frame->number = view.captured(frame->temperature, switchCodes);
     slot.publish(std::move(frame));
   }
   server.stop();
