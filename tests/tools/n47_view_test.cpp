@@ -155,6 +155,21 @@ TEST(LiveViewStop, SigtermStopsTheViewAndFreesTheDetector) {
   EXPECT_NE(view.output().find("stopped after"), std::string::npos) << view.output();
 }
 
+TEST(LiveViewOnTheTestGrabber, ServesTheGrabbersFrames) {
+  n47test::TempDir dir;
+  n47tooltest::ViewProcess view({"--grabber", N47_TEST_GRABBER_PATH, "--out", dir.file("")});
+  ASSERT_GT(view.port(), 0) << view.output();
+  httplib::Client client("127.0.0.1", view.port());
+  const auto picture = client.Get("/frame.jpg?after=1&binning=4");
+  ASSERT_TRUE(picture) << view.output();
+  EXPECT_EQ(picture->status, 200);
+  EXPECT_EQ(picture->get_header_value("Content-Type"), "image/jpeg");
+  const auto status = client.Get("/status");
+  ASSERT_TRUE(status);
+  EXPECT_NE(status->body.find("\"connected\":true"), std::string::npos) << status->body;
+  EXPECT_EQ(view.stop(SIGINT), 128 + SIGINT);
+}
+
 // One browser for the suite, on a page served by one view. The host rule lets a foreign name
 // resolve to the loopback address, as DNS rebinding would.
 class LiveViewInChromium : public LiveView {
