@@ -66,6 +66,24 @@ TEST(FramePicture, TheWholeFrameIsTheReportsPictureAndBinsAreMeans) {
             std::vector<int>({0, 0, 2048, 300, 8}));
 }
 
+std::string statusOf(int port) {
+  const auto reply = httplib::Client("127.0.0.1", port).Get("/status");
+  return reply ? reply->body : "";
+}
+
+long numberIn(const std::string& json, const std::string& name) {
+  std::smatch match;
+  const std::regex pattern("\"" + name + "\":([-0-9.]+)");
+  return std::regex_search(json, match, pattern) ? std::lround(std::stod(match[1])) : -1;
+}
+
+// The status once the view has captured `frames` (a loaded machine may take a while).
+std::string statusAfter(int port, long frames) {
+  std::string status = statusOf(port);
+  for (int i = 0; i < 300 && numberIn(status, "frames") < frames; ++i, status = statusOf(port)) usleep(100000);
+  return status;
+}
+
 class LiveView : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -78,29 +96,20 @@ class LiveView : public ::testing::Test {
     delete dir;
   }
   static httplib::Client client() { return httplib::Client("127.0.0.1", view->port()); }
-  static std::string status() {
-    const auto reply = client().Get("/status");
-    return reply ? reply->body : "";
-  }
-  static long number(const std::string& json, const std::string& name) {
-    std::smatch match;
-    const std::regex pattern("\"" + name + "\":([-0-9.]+)");
-    return std::regex_search(json, match, pattern) ? std::lround(std::stod(match[1])) : -1;
-  }
+  static std::string status() { return statusOf(view->port()); }
   static inline n47test::TempDir* dir = nullptr;
   static inline n47tooltest::ViewProcess* view = nullptr;
 };
 
 TEST_F(LiveView, StatusCountsTheFramesAndReportsTheRate) {
-  std::string before = status();
-  for (int i = 0; i < 100 && number(before, "frames") < 3; ++i, before = status()) usleep(100000);
+  const std::string before = statusAfter(view->port(), 3);
   usleep(1000000);
   const std::string after = status();
-  EXPECT_GT(number(after, "frames"), number(before, "frames")) << after;
-  EXPECT_GE(number(after, "fps"), 1) << after;
+  EXPECT_GT(numberIn(after, "frames"), numberIn(before, "frames")) << after;
+  EXPECT_GE(numberIn(after, "fps"), 1) << after;
   EXPECT_NE(after.find("\"connected\":true"), std::string::npos) << after;
   EXPECT_NE(after.find("\"calibration_mode\":false"), std::string::npos) << after;
-  EXPECT_GT(number(after, "temperature"), 15) << after;
+  EXPECT_GT(numberIn(after, "temperature"), 15) << after;
 }
 
 TEST_F(LiveView, RefusesForeignHostsAndForeignOrigins) {
@@ -131,7 +140,7 @@ TEST_F(LiveView, RefusesForeignHostsAndForeignOrigins) {
 }
 
 TEST_F(LiveView, SnapshotsAreFullFramesInTheOutputFolderUnderNewNames) {
-  for (int i = 0; i < 100 && number(status(), "frames") < 1; ++i) usleep(100000);
+  statusAfter(view->port(), 1);
   std::vector<std::string> names;
   for (int i = 0; i < 2; ++i) {
     const auto reply = client().Post("/snapshot", "", "text/plain");
@@ -159,14 +168,12 @@ TEST(LiveViewOnTheTestGrabber, ServesTheGrabbersFrames) {
   n47test::TempDir dir;
   n47tooltest::ViewProcess view({"--grabber", N47_TEST_GRABBER_PATH, "--out", dir.file("")});
   ASSERT_GT(view.port(), 0) << view.output();
-  httplib::Client client("127.0.0.1", view.port());
-  const auto picture = client.Get("/frame.jpg?after=1&binning=4");
+  const std::string status = statusAfter(view.port(), 2);
+  EXPECT_NE(status.find("\"connected\":true"), std::string::npos) << status;
+  const auto picture = httplib::Client("127.0.0.1", view.port()).Get("/frame.jpg?binning=4");
   ASSERT_TRUE(picture) << view.output();
   EXPECT_EQ(picture->status, 200);
   EXPECT_EQ(picture->get_header_value("Content-Type"), "image/jpeg");
-  const auto status = client.Get("/status");
-  ASSERT_TRUE(status);
-  EXPECT_NE(status->body.find("\"connected\":true"), std::string::npos) << status->body;
   EXPECT_EQ(view.stop(SIGINT), 128 + SIGINT);
 }
 
