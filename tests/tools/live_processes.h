@@ -110,7 +110,7 @@ class Chromium {
     if (pipe(toBrowser) != 0 || pipe(fromBrowser) != 0) throw std::runtime_error("pipe");
     // As root Chromium runs only without its sandbox.
     pid_ = spawn({"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
-                  "--remote-debugging-pipe", "--window-size=1400,900", "--user-data-dir=" + profile,
+                  "--remote-debugging-pipe", "--window-size=1400,1000", "--user-data-dir=" + profile,
                   "--host-resolver-rules=" + hostRules, "about:blank"},
                  -1, toBrowser[0], fromBrowser[1]);
     close(toBrowser[0]);
