@@ -5,13 +5,14 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cmath>
+#include <chrono>
 #include <deque>
 #include <iostream>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "command_inputs.h"
 #include "commands.h"
