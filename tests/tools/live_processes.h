@@ -78,11 +78,19 @@ class ViewProcess {
   std::string url(const std::string& host = "127.0.0.1") const {
     return "http://" + host + ":" + std::to_string(port_) + "/";
   }
-  // Sends `signal` and waits; the exit status, or 128 + the signal that ended it.
+  // Sends `signal` and waits; the exit status, or 128 + the signal that ended it. A view that
+  // has not ended after 30 seconds is killed: -1.
   int stop(int signal) {
     kill(pid_, signal);
     int status = 0;
-    waitpid(pid_, &status, 0);
+    pid_t ended = 0;
+    for (int i = 0; i < 300 && (ended = waitpid(pid_, &status, WNOHANG)) == 0; ++i) usleep(100000);
+    if (ended == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+      return -1;
+    }
     pid_ = -1;
     readUntil(out_, output_, 5, [](const std::string&) { return false; });
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

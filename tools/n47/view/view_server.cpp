@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -109,6 +110,7 @@ struct ViewServer::Impl {
   const std::string defects;
   httplib::Server server;
   std::thread thread;
+  std::atomic<bool> ended{false};
   std::vector<std::string> ownHosts, ownOrigins;
 
   Impl(const FrameSlot& s, LiveControl& c, const PixelMap* map) : slot(s), control(c), defects(defectsJson(map)) {}
@@ -239,7 +241,13 @@ int ViewServer::bind(int port) {
 }
 
 void ViewServer::start() {
-  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  impl_->thread = std::thread([this] {
+    impl_->server.listen_after_bind();
+    impl_->ended = true;
+  });
+  // The server's stop() ends only a server that already runs: a stop asked for at once (a
+  // signal as the view starts) would otherwise be lost, and stop() would wait for ever.
+  while (!impl_->server.is_running() && !impl_->ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void ViewServer::stop() {
