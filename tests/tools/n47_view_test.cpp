@@ -139,6 +139,22 @@ TEST_F(LiveView, RefusesForeignHostsAndForeignOrigins) {
   }
 }
 
+TEST_F(LiveView, OddPictureRequestsAreClampedOrRefused) {
+  statusAfter(view->port(), 1);
+  const std::pair<const char*, int> cases[] = {
+      {"/frame.jpg?after=-1&low=1e300&high=-5&x=-1e9&width=1e300&binning=1e9", 200},
+      {"/frame.jpg?after=1e300&binning=-3", 200},  // the newest frame, after the wait
+      {"/frame.jpg?after=abc", 400},
+      {"/frame.jpg?low=nan&high=5", 400},
+      {"/../../etc/passwd", 404},
+  };
+  for (const auto& [path, status] : cases) {
+    const auto reply = client().Get(path);
+    ASSERT_TRUE(reply) << path;
+    EXPECT_EQ(reply->status, status) << path;
+  }
+}
+
 TEST_F(LiveView, SnapshotsAreFullFramesInTheOutputFolderUnderNewNames) {
   statusAfter(view->port(), 1);
   std::vector<std::string> names;

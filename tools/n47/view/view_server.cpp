@@ -115,7 +115,7 @@ struct ViewServer::Impl {
 
   Impl(const FrameSlot& s, LiveControl& c, const PixelMap* map) : slot(s), control(c), defects(defectsJson(map)) {}
 
-  // Host and Origin before anything else; every answer is kept out of caches and frames.
+  // Host and Origin, before any route sees the request.
   httplib::Server::HandlerResponse screen(const httplib::Request& request, httplib::Response& response) {
     const std::string host = lowered(request.get_header_value("Host"));
     if (std::find(ownHosts.begin(), ownHosts.end(), host) == ownHosts.end()) {
@@ -141,10 +141,15 @@ struct ViewServer::Impl {
     if (!after || !x || !y || !width || !height || !binning || !low || !high) {
       return refuse(response, 400, "the picture's parameters are numbers");
     }
-    const std::shared_ptr<const LiveFrame> frame = slot.newerThan(static_cast<long>(*after), kFrameWait);
+    const auto newerThan = static_cast<long>(std::clamp(*after, -1.0, 1e15));
+    const std::shared_ptr<const LiveFrame> frame = slot.newerThan(newerThan, kFrameWait);
     if (!frame) return refuse(response, 503, "no frame yet");
     Window window = frame->automaticWindow();
-    if (!std::isnan(*low) && !std::isnan(*high)) window = {*low, std::max(*high, *low + 1.0)};
+    if (!std::isnan(*low) && !std::isnan(*high)) {
+      // Any finite numbers arrive; kept where 8-bit levels stay meaningful.
+      const double from = std::clamp(*low, 0.0, 65534.0);
+      window = {from, std::clamp(*high, from + 1.0, 65535.0)};
+    }
     const FrameRegion region =
         clampRegion({clampedInt(*x), clampedInt(*y), clampedInt(*width), clampedInt(*height), clampedInt(*binning)});
     const std::string jpeg = encodeJpeg(regionPicture(frame->pixels, region, window));
