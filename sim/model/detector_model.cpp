@@ -24,7 +24,10 @@ DetectorModel::DetectorModel(const n47sim_model_params& params)
       offset_(static_cast<std::size_t>(W) * H),
       gain_(static_cast<std::size_t>(W) * H),
       kind_(static_cast<std::size_t>(W) * H, 0),
-      transmission_(static_cast<std::size_t>(W) * H, 1.0f) {
+      transmission_(static_cast<std::size_t>(W) * H, 1.0f),
+      level_(static_cast<std::size_t>(W) * H),
+      deviation_(static_cast<std::size_t>(W) * H),
+      noiseFields_(kNoiseFields) {
   Random random(params.seed);
   double gainSum = 0.0;
   for (int r = 0; r < H; ++r) {
@@ -41,6 +44,7 @@ DetectorModel::DetectorModel(const n47sim_model_params& params)
   }
   meanGain_ = gainSum / (static_cast<double>(W) * H);
   placeDefects();
+  updateLevels();
 }
 
 void DetectorModel::placeDefects() {
@@ -87,14 +91,14 @@ void DetectorModel::setScene(int scene, double dose) {
   dose_ = scene == N47SIM_SCENE_DARK ? 0.0 : std::max(0.0, dose);
   for (int r = 0; r < H; ++r)
     for (int c = 0; c < W; ++c) transmission_[at(r, c)] = static_cast<float>(transmission(r, c));
+  updateLevels();
 }
 
 double DetectorModel::transmission(int row, int column) const {
   return scene_ == N47SIM_SCENE_PHANTOM ? phantomTransmission(row, column) : 1.0;
 }
 
-void DetectorModel::render(std::uint16_t* frame) {
-  Random random(params_.seed * 0x100000001B3ull + ++framesRendered_);
+void DetectorModel::updateLevels() {
   const double readVariance = params_.read_noise * params_.read_noise;
   for (std::size_t i = 0; i < static_cast<std::size_t>(W) * H; ++i) {
     const double signal = gain_[i] * dose_ * transmission_[i];
@@ -120,13 +124,41 @@ void DetectorModel::render(std::uint16_t* frame) {
       default:
         break;
     }
-    value += std::sqrt(noiseVariance) * random.normal();
-    frame[i] = static_cast<std::uint16_t>(std::clamp(value, 0.0, kCeiling));
+    level_[i] = static_cast<float>(value);
+    deviation_[i] = static_cast<float>(std::sqrt(noiseVariance));
   }
+}
+
+const std::vector<float>& DetectorModel::noiseField(int index) {
+  std::vector<float>& field = noiseFields_[static_cast<std::size_t>(index)];
+  if (field.empty()) {
+    Random random((params_.seed * 0x100000001B3ull) ^ (0x9015Eull + static_cast<std::uint64_t>(index)));
+    field.resize(static_cast<std::size_t>(W) * H);
+    for (float& value : field) value = static_cast<float>(random.normal());
+  }
+  return field;
+}
+
+void DetectorModel::render(std::uint16_t* frame) {
+  Random random(params_.seed * 0x100000001B3ull + ++framesRendered_);
+  constexpr std::size_t kCount = static_cast<std::size_t>(W) * H;
+  const std::vector<float>& noise = noiseField(random.below(kNoiseFields));
+  // A shift of zero would give a pixel the deviate it met the last time this field was used.
+  const std::size_t shift = 1 + static_cast<std::size_t>(random.next() % (kCount - 1));
+  const auto pixels = [&](std::size_t begin, std::size_t end, const float* deviates) {
+    const float* level = level_.data();
+    const float* deviation = deviation_.data();
+    for (std::size_t i = begin; i < end; ++i) {
+      const float value = level[i] + deviation[i] * deviates[i - begin];
+      frame[i] = static_cast<std::uint16_t>(std::clamp(value, 0.0f, static_cast<float>(kCeiling)));
+    }
+  };
+  pixels(0, kCount - shift, noise.data() + shift);
+  pixels(kCount - shift, kCount, noise.data());
   // Impulses: single pixels struck far from their level, now and then well above 14 bits.
   const auto impulses = static_cast<long>(params_.impulse_rate * W * H);
   for (long k = 0; k < impulses; ++k) {
-    const std::size_t i = static_cast<std::size_t>(random.next() % (static_cast<std::uint64_t>(W) * H));
+    const std::size_t i = static_cast<std::size_t>(random.next() % kCount);
     frame[i] = static_cast<std::uint16_t>(random.below(8) == 0 ? 16384 + random.below(49152) : 6000 + random.below(10384));
   }
 }

@@ -63,6 +63,19 @@ TEST_F(DetectorModel, FlatsShowTheGainSpreadAndQuantumNoise) {
   EXPECT_NEAR(flat.deviation, expected, 0.1 * expected);
 }
 
+// The offset spread cancels in a difference of two dark frames; the read noise of both remains,
+// unless two frames shared their noise.
+TEST_F(DetectorModel, EveryFrameDrawsNoiseOfItsOwn) {
+  n47sim_model_start(&params);
+  const auto first = render(N47SIM_SCENE_DARK, 0);
+  for (int k = 0; k < 12; ++k) {
+    const auto later = render(N47SIM_SCENE_DARK, 0);
+    std::vector<std::uint16_t> difference(kPixels);
+    for (std::size_t i = 0; i < kPixels; ++i) difference[i] = static_cast<std::uint16_t>(1000 + later[i] - first[i]);
+    EXPECT_NEAR(centreMoments(difference).deviation, std::sqrt(2.0) * 3.0, 0.3) << "frame " << k + 2;
+  }
+}
+
 TEST_F(DetectorModel, SaturatesAt14Bits) {
   n47sim_model_start(&params);
   const auto frame = render(N47SIM_SCENE_FLAT, 30000);

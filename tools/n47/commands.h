@@ -77,6 +77,14 @@ struct CalibrateAcquireOptions {
 };
 int runCalibrateAcquired(const CalibrateAcquireOptions& options);
 
+struct ViewOptions {
+  int port = 8047;  // fixed, so a tunnel or a bookmark made once keeps working
+  std::string pixelMap, gainMap;
+  std::string outputFolder = ".";
+};
+// Serves the live view until SIGINT or SIGTERM; returns the exit status.
+int runView(const ViewOptions& options);
+
 // Progress after each finished step ("calibrating 3/8"): redrawn on one line when standard
 // error is a terminal (ended by finishProgress()), else one line a step. A rate above 0 is
 // shown as frames per second.

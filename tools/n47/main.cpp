@@ -1,5 +1,6 @@
 // n47: the detector library's command-line tool (demo, offline calibration and correction,
-// map inspection, conversion, simulation; and on the detector: info, acquisition, calibration).
+// map inspection, conversion, simulation; and on the detector: info, acquisition, calibration,
+// the live view).
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -197,6 +198,14 @@ int main(int argc, char** argv) {
   auto* info = app.add_subcommand("info", "the driver, the grabber, whether the device opens, its temperature");
   addGrabberOption(info, grabber);
 
+  n47tool::ViewOptions view;
+  auto* viewCommand = app.add_subcommand("view", "acquire continuously and show the frames live in a browser");
+  viewCommand->add_option("--port", view.port, "port on 127.0.0.1 to serve the page on (0: any free one)")->capture_default_str();
+  viewCommand->add_option("--pixel-map", view.pixelMap, "pixel-map file to load (also shown as an overlay)");
+  viewCommand->add_option("--gain-map", view.gainMap, "gain-map file to load");
+  viewCommand->add_option("--out", view.outputFolder, "folder that snapshots are written into")->capture_default_str();
+  addGrabberOption(viewCommand, grabber);
+
   readIntegersAsDecimal(app);
   try {
     app.parse(argc, argv);
@@ -216,7 +225,7 @@ int main(int argc, char** argv) {
   try {
     // Only the live commands take a grabber; the others replay or synthesise frames on the
     // simulator shipped with n47.
-    if (*info || *acquireCommand || calibrateLiveRun) chooseLiveGrabber(grabber);
+    if (*info || *acquireCommand || calibrateLiveRun || *viewCommand) chooseLiveGrabber(grabber);
     if (*info) return n47tool::runInfo();
     if (calibrateLiveRun) {
       calibrateLive.simulatorOptions = givenOf(calibrate, {"--dose", "--seed"});
@@ -226,6 +235,7 @@ int main(int argc, char** argv) {
       acquire.simulatorOptions = givenOf(acquireCommand, {"--scene", "--dose", "--seed"});
       return n47tool::runAcquire(acquire);
     }
+    if (*viewCommand) return n47tool::runView(view);
     if (*demoCommand) n47tool::runDemo(demo);
     if (*calibrate) n47tool::runCalibrate(flats, calibrateLive.pixelMap, calibrateLive.gainMap);
     if (*correctCommand) n47tool::runCorrect(correct);
