@@ -1,26 +1,13 @@
 # Checks the shared library's dynamic symbol table and its dependency on the grabber library.
 # Usage: cmake -DLIBRARY=path -P check_exports.cmake
+include(${CMAKE_CURRENT_LIST_DIR}/../support/dynamic_exports.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/../../src/api/export_table.cmake)
 n47_read_export_table()
 set(expected ${N47_EXPORT_NAMES})
 list(SORT expected)
 list(LENGTH expected count)
 
-execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIBRARY}")
-endif()
-string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
-set(exported "")
-foreach(line IN LISTS lines)
-  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
-  string(REGEX REPLACE "@.*$" "" name "${name}")
-  list(APPEND exported ${name})
-endforeach()
-list(SORT exported)
-if(NOT exported STREQUAL expected)
-  message(FATAL_ERROR "exported symbols differ\n  expected: ${expected}\n  found:    ${exported}")
-endif()
+n47_expect_dynamic_exports(${LIBRARY} "${expected}")
 
 execute_process(COMMAND readelf -d ${LIBRARY} OUTPUT_VARIABLE dynamic)
 if(NOT dynamic MATCHES "NEEDED[^\n]*\\[libUSB_FRM01\\.so\\]")
