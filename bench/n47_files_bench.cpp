@@ -51,6 +51,7 @@ void tiffSeries(const std::string& path) {
   n47tool::writeTiffPages(path, kFrames, [](int, n47tool::Frame& page, std::string& description) {
     page = frame();
     description = "frame";
+    return true;
   });
 }
 
